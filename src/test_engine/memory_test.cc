@@ -1,0 +1,161 @@
+#include "test_engine/memory_test.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "kernels/memory_test_program.h"
+
+namespace vramcheck {
+namespace {
+
+// Size of the error counter buffer: mismatched words, then mismatched bits.
+constexpr std::uint64_t kCounterBytes = 8;
+
+// Multiplier that turns the pass number into the pattern parameter.
+constexpr std::uint32_t kCalcParamStep = 1048839;
+
+// One work-item per 16-byte element of a block, in work-groups of 64.
+const cl::NDRange kLaunchOffset(0, 0, 0);
+const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
+const cl::NDRange kLaunchLocal(64, 1, 1);
+
+void ClearAll(std::vector<std::uint32_t>& word_errors,
+              std::vector<std::uint32_t>& bit_errors,
+              std::vector<float>& write_speeds,
+              std::vector<float>& read_speeds) {
+  word_errors.clear();
+  bit_errors.clear();
+  write_speeds.clear();
+  read_speeds.clear();
+}
+
+}  // namespace
+
+std::uint64_t MaxBlocks(std::uint64_t global_mem_size) {
+  if (global_mem_size < kCounterBytes) return 0;
+  return (global_mem_size - kCounterBytes) >> 27;
+}
+
+float BlockBandwidth(std::uint64_t elapsed_ns) {
+  const double seconds = static_cast<double>(elapsed_ns) / 1e9;
+  const double divisor =
+      std::max(seconds, std::numeric_limits<double>::min());
+  return static_cast<float>(0.125 / divisor);
+}
+
+MemoryTest::MemoryTest(cl::Device device) : device_(device) {}
+
+MemoryTest::~MemoryTest() {
+  // The remaining members go in reverse declaration order: the counters,
+  // the Read and Write kernels, the queue, then the context.
+  while (!blocks_.empty()) blocks_.pop_front();
+}
+
+bool MemoryTest::Prepare(std::uint64_t& total_bytes_out,
+                         std::uint64_t block_count) {
+  if (prepared_) return false;
+  total_bytes_out = 0;
+  const cl_ulong global_mem_size =
+      device_.getInfo<CL_DEVICE_GLOBAL_MEM_SIZE>();
+  if (MaxBlocks(global_mem_size) < block_count) return false;
+
+  // Everything is created into locals first and handed over at the end, so
+  // an exception leaves the object as it was.
+  cl::Context context(device_);
+  const std::vector<cl::Device> devices =
+      context.getInfo<CL_CONTEXT_DEVICES>();
+  cl::CommandQueue queue(context, devices.at(0), CL_QUEUE_PROFILING_ENABLE);
+  cl::Kernel write_kernel;
+  cl::Kernel read_kernel;
+  {
+    // Built at construction with "-cl-std=CL2.0"; a failed build throws
+    // cl::BuildError with every device's log.
+    const cl::Program program(context, std::string(kMemoryTestProgram),
+                              /*build=*/true);
+    write_kernel = cl::Kernel(program, "Write");
+    read_kernel = cl::Kernel(program, "Read");
+  }
+  cl::Buffer error_counters(context, CL_MEM_READ_WRITE | CL_MEM_ALLOC_HOST_PTR,
+                            kCounterBytes);
+  std::list<cl::Buffer> blocks;
+  for (std::uint64_t i = 0; i < block_count; ++i) {
+    blocks.push_back(cl::Buffer(context, CL_MEM_READ_WRITE, kBlockSize));
+  }
+
+  total_bytes_ = block_count << 27;
+  total_bytes_out = total_bytes_;
+  context_ = context;
+  queue_ = queue;
+  write_kernel_ = write_kernel;
+  read_kernel_ = read_kernel;
+  error_counters_ = error_counters;
+  blocks_.swap(blocks);
+  prepared_ = true;
+  return true;
+}
+
+bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
+                         std::vector<std::uint32_t>& bit_errors,
+                         std::vector<float>& write_speeds,
+                         std::vector<float>& read_speeds,
+                         std::uint32_t iteration,
+                         const std::stop_token& cancel_token) {
+  const std::uint32_t calc_param = iteration * kCalcParamStep;
+  if (!prepared_) return false;
+  ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
+
+  for (const cl::Buffer& block : blocks_) {
+    if (cancel_token.stop_requested()) {
+      ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
+      return false;
+    }
+    write_kernel_.setArg(0, block);
+    write_kernel_.setArg(1, calc_param);
+    write_speeds.push_back(TimedLaunch(write_kernel_));
+  }
+
+  // Counts left from an earlier pass must not reach the first block's entry.
+  TakeCounters(CL_MAP_WRITE);
+
+  for (const cl::Buffer& block : blocks_) {
+    if (cancel_token.stop_requested()) {
+      ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
+      return false;
+    }
+    read_kernel_.setArg(0, error_counters_);
+    read_kernel_.setArg(1, block);
+    read_kernel_.setArg(2, calc_param);
+    read_kernel_.setArg(3, iteration);
+    read_speeds.push_back(TimedLaunch(read_kernel_));
+    const auto [words, bits] = TakeCounters(CL_MAP_READ | CL_MAP_WRITE);
+    word_errors.push_back(words);
+    bit_errors.push_back(bits);
+  }
+  return true;
+}
+
+float MemoryTest::TimedLaunch(const cl::Kernel& kernel) {
+  cl::Event event;
+  queue_.enqueueNDRangeKernel(kernel, kLaunchOffset, kLaunchGlobal,
+                              kLaunchLocal, nullptr, &event);
+  queue_.finish();
+  const cl_ulong end = event.getProfilingInfo<CL_PROFILING_COMMAND_END>();
+  const cl_ulong start = event.getProfilingInfo<CL_PROFILING_COMMAND_START>();
+  return BlockBandwidth(end - start);
+}
+
+std::array<cl_uint, 2> MemoryTest::TakeCounters(cl_map_flags flags) {
+  auto* counters = static_cast<cl_uint*>(queue_.enqueueMapBuffer(
+      error_counters_, CL_TRUE, flags, 0, kCounterBytes));
+  std::array<cl_uint, 2> taken = {0, 0};
+  if (flags & CL_MAP_READ) taken = {counters[0], counters[1]};
+  counters[0] = 0;
+  counters[1] = 0;
+  // The unmap is not waited for: the in-order queue runs it before the next
+  // launch.
+  queue_.enqueueUnmapMemObject(error_counters_, counters);
+  return taken;
+}
+
+}  // namespace vramcheck

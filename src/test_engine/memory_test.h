@@ -1,0 +1,82 @@
+#ifndef VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
+#define VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
+
+#include <array>
+#include <cstdint>
+#include <list>
+#include <stop_token>
+#include <vector>
+
+#include <CL/opencl.hpp>
+
+namespace vramcheck {
+
+// Size of one block of device memory under test: 128 MiB, 0.125 GiB.
+inline constexpr std::uint64_t kBlockSize = 0x8000000;
+
+// Number of whole blocks that fit into `global_mem_size` bytes beside the
+// 8-byte error counter buffer: (global_mem_size - 8) >> 27, and 0 when the
+// memory is smaller than the counters.
+std::uint64_t MaxBlocks(std::uint64_t global_mem_size);
+
+// Bandwidth in GiB/s of a launch that moved one block in `elapsed_ns`
+// nanoseconds. A zero interval gives positive infinity.
+float BlockBandwidth(std::uint64_t elapsed_ns);
+
+// Owns every OpenCL object of a test on one device: a context, a profiling
+// queue, the kernels "Write" and "Read", the two-word error counter buffer
+// and the blocks under test. Not copyable; used from one thread.
+class MemoryTest {
+ public:
+  // Makes no OpenCL call; the device handle is not retained.
+  explicit MemoryTest(cl::Device device);
+  // Releases the blocks front to back, then the counters, the Read and Write
+  // kernels, the queue and the context.
+  ~MemoryTest();
+
+  MemoryTest(const MemoryTest&) = delete;
+  MemoryTest& operator=(const MemoryTest&) = delete;
+
+  // Creates every resource for `block_count` blocks, all or nothing. Returns
+  // false, creating nothing, when already prepared (`total_bytes_out`
+  // untouched) or when the device's global memory cannot hold the blocks
+  // and the counters (`total_bytes_out` set to 0). On success sets
+  // `total_bytes_out` to block_count * kBlockSize. OpenCL failures throw
+  // cl::Error (cl::BuildError for the program build) and leave the object
+  // unprepared with everything created so far released.
+  bool Prepare(std::uint64_t& total_bytes_out, std::uint64_t block_count);
+
+  // Runs one pass: writes the pattern of `iteration` into every block, then
+  // verifies every block. Fills the four sequences with one entry per block,
+  // in block order. Returns false, touching nothing, when not prepared, and
+  // false with all four sequences empty when `cancel_token` shows a stop
+  // request at a block boundary. OpenCL failures throw cl::Error.
+  bool RunPass(std::vector<std::uint32_t>& word_errors,
+               std::vector<std::uint32_t>& bit_errors,
+               std::vector<float>& write_speeds,
+               std::vector<float>& read_speeds, std::uint32_t iteration,
+               const std::stop_token& cancel_token);
+
+ private:
+  // Launches `kernel` over one block, waits for it and returns its bandwidth
+  // from the device's profiling timestamps.
+  float TimedLaunch(const cl::Kernel& kernel);
+
+  // Maps the error counters with `flags`, zeroes both words and enqueues the
+  // unmap. Returns the words as they were when mapped for reading, else 0s.
+  std::array<cl_uint, 2> TakeCounters(cl_map_flags flags);
+
+  bool prepared_ = false;
+  cl::Device device_;
+  cl::Context context_;
+  cl::CommandQueue queue_;
+  cl::Kernel write_kernel_;
+  cl::Kernel read_kernel_;
+  cl::Buffer error_counters_;
+  std::uint64_t total_bytes_ = 0;
+  std::list<cl::Buffer> blocks_;
+};
+
+}  // namespace vramcheck
+
+#endif  // VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
