@@ -1,0 +1,177 @@
+#include "device_config.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config.h"
+
+namespace simgpu {
+namespace {
+
+struct KeyInfo {
+  DeviceKey key;
+  cl_device_info param;
+  const char* name;
+};
+
+constexpr KeyInfo kKeys[] = {
+    {DeviceKey::kName, CL_DEVICE_NAME, "NAME"},
+    {DeviceKey::kMaxWorkGroupSize, CL_DEVICE_MAX_WORK_GROUP_SIZE,
+     "MAX_WORK_GROUP_SIZE"},
+    {DeviceKey::kMaxWorkItemSizes, CL_DEVICE_MAX_WORK_ITEM_SIZES,
+     "MAX_WORK_ITEM_SIZES"},
+    {DeviceKey::kMaxMemAllocSize, CL_DEVICE_MAX_MEM_ALLOC_SIZE,
+     "MAX_MEM_ALLOC_SIZE"},
+    {DeviceKey::kAvailable, CL_DEVICE_AVAILABLE, "AVAILABLE"},
+    {DeviceKey::kCompilerAvailable, CL_DEVICE_COMPILER_AVAILABLE,
+     "COMPILER_AVAILABLE"},
+    {DeviceKey::kExtensions, CL_DEVICE_EXTENSIONS, "EXTENSIONS"},
+    {DeviceKey::kGlobalMemSize, CL_DEVICE_GLOBAL_MEM_SIZE, "GLOBAL_MEM_SIZE"},
+};
+
+constexpr char kDefaultName[] = "Simulated GPU";
+constexpr char kDefaultExtensions[] =
+    "cl_khr_byte_addressable_store cl_khr_global_int32_base_atomics "
+    "cl_khr_global_int32_extended_atomics cl_khr_local_int32_base_atomics "
+    "cl_khr_local_int32_extended_atomics";
+constexpr uint64_t kDefaultMaxWorkGroupSize = 1024;
+constexpr size_t kDefaultMaxWorkItemSize = 1024;
+constexpr uint64_t kDefaultMaxMemAllocSize = 268435456;
+constexpr uint64_t kDefaultGlobalMemSize = 1073741832;  // 1 GiB + 8 bytes.
+
+const char* KeyName(DeviceKey key) {
+  for (const KeyInfo& info : kKeys) {
+    if (info.key == key) return info.name;
+  }
+  return "";
+}
+
+std::string DeviceVariable(int device, std::string_view suffix) {
+  return "SIMGPU_DEVICE" + std::to_string(device) + "_" + std::string(suffix);
+}
+
+// The status SIMGPU_DEVICE<n>_FAIL_QUERY="KEY=status" gives this key, if any.
+std::optional<cl_int> FailingStatus(int device, DeviceKey key) {
+  const std::string name = DeviceVariable(device, "FAIL_QUERY");
+  const std::optional<std::string> text = GetEnv(name);
+  if (!text) return std::nullopt;
+  const std::vector<std::string_view> fields = Split(*text, '=');
+  // CL_SUCCESS, which would report success without an answer, is refused.
+  const cl_int status = fields.size() == 2
+                            ? ParseSigned(fields[1]).value_or(CL_SUCCESS)
+                            : CL_SUCCESS;
+  const bool known_key =
+      std::any_of(std::begin(kKeys), std::end(kKeys),
+                  [&](const KeyInfo& info) { return fields[0] == info.name; });
+  if (status == CL_SUCCESS || !known_key) {
+    WarnMalformed(name, *text);
+    return std::nullopt;
+  }
+  if (fields[0] != KeyName(key)) return std::nullopt;
+  return status;
+}
+
+// A comma-separated list of numbers; nullopt when malformed.
+std::optional<std::vector<uint64_t>> ParseNumbers(std::string_view text) {
+  std::vector<uint64_t> numbers;
+  for (std::string_view field : Split(text, ',')) {
+    const std::optional<uint64_t> number = ParseNumber(field);
+    if (!number) return std::nullopt;
+    numbers.push_back(*number);
+  }
+  return numbers;
+}
+
+// An empty text gives an empty list.
+std::vector<size_t> WorkItemSizes(const std::string& name) {
+  const std::optional<std::string> text = GetEnv(name);
+  if (text && text->empty()) return {};
+  if (text) {
+    if (std::optional<std::vector<uint64_t>> sizes = ParseNumbers(*text)) {
+      return {sizes->begin(), sizes->end()};
+    }
+    WarnMalformed(name, *text);
+  }
+  return {kDefaultMaxWorkItemSize, kDefaultMaxWorkItemSize,
+          kDefaultMaxWorkItemSize};
+}
+
+// "first" or "first,later".
+std::vector<uint64_t> GlobalMemSizes(const std::string& name,
+                                     const std::optional<std::string>& text) {
+  if (text) {
+    std::optional<std::vector<uint64_t>> sizes = ParseNumbers(*text);
+    if (sizes && sizes->size() <= 2) return *sizes;
+    WarnMalformed(name, *text);
+  }
+  return {kDefaultGlobalMemSize};
+}
+
+// Answers CL_DEVICE_GLOBAL_MEM_SIZE: "later" goes to every answer after the
+// first one given since the variable's text last changed.
+cl_int GlobalMemSize(int device, const std::string& name, const InfoOut& out) {
+  struct Answered {
+    std::optional<std::string> text;
+    uint64_t count = 0;
+  };
+  static auto* const mutex = new std::mutex;
+  static auto* const answered = new std::map<int, Answered>;
+
+  const std::optional<std::string> text = GetEnv(name);
+  const std::vector<uint64_t> sizes = GlobalMemSizes(name, text);
+  const std::lock_guard<std::mutex> lock(*mutex);
+  Answered& state = (*answered)[device];
+  if (state.text != text) state = {text, 0};
+  const cl_ulong size = state.count > 0 ? sizes.back() : sizes.front();
+  const cl_int status = out.Scalar(size);
+  if (status == CL_SUCCESS && out.value != nullptr) ++state.count;
+  return status;
+}
+
+}  // namespace
+
+std::optional<DeviceKey> ConfiguredKey(cl_device_info param) {
+  for (const KeyInfo& info : kKeys) {
+    if (info.param == param) return info.key;
+  }
+  return std::nullopt;
+}
+
+cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out) {
+  LogEvent("query " + std::to_string(device) + " " + KeyName(key));
+  if (std::optional<cl_int> status = FailingStatus(device, key)) {
+    return *status;
+  }
+  const std::string name = DeviceVariable(device, KeyName(key));
+  constexpr uint64_t kMaxUint = std::numeric_limits<cl_uint>::max();
+  constexpr uint64_t kMaxUlong = std::numeric_limits<cl_ulong>::max();
+  switch (key) {
+    case DeviceKey::kName:
+      return out.Text(GetEnv(name).value_or(kDefaultName));
+    case DeviceKey::kExtensions:
+      return out.Text(GetEnv(name).value_or(kDefaultExtensions));
+    case DeviceKey::kMaxWorkGroupSize:
+      return out.Scalar<size_t>(
+          NumberSetting(name, kDefaultMaxWorkGroupSize, SIZE_MAX));
+    case DeviceKey::kMaxWorkItemSizes:
+      return out.Array(WorkItemSizes(name));
+    case DeviceKey::kMaxMemAllocSize:
+      return out.Scalar<cl_ulong>(
+          NumberSetting(name, kDefaultMaxMemAllocSize, kMaxUlong));
+    case DeviceKey::kAvailable:
+    case DeviceKey::kCompilerAvailable:
+      return out.Scalar<cl_bool>(NumberSetting(name, CL_TRUE, kMaxUint));
+    case DeviceKey::kGlobalMemSize:
+      return GlobalMemSize(device, name, out);
+  }
+  return CL_INVALID_VALUE;
+}
+
+}  // namespace simgpu

@@ -1,0 +1,33 @@
+#ifndef TESTS_SIMGPU_DEVICE_CONFIG_H_
+#define TESTS_SIMGPU_DEVICE_CONFIG_H_
+
+#include <optional>
+
+#include <CL/cl.h>
+
+#include "info.h"
+
+namespace simgpu {
+
+// The device parameters set by SIMGPU_DEVICE<n>_<KEY> variables.
+enum class DeviceKey {
+  kName,
+  kMaxWorkGroupSize,
+  kMaxWorkItemSizes,
+  kMaxMemAllocSize,
+  kAvailable,
+  kCompilerAvailable,
+  kExtensions,
+  kGlobalMemSize,
+};
+
+// The key that configures `param`, if one does.
+std::optional<DeviceKey> ConfiguredKey(cl_device_info param);
+
+// Answers the query of `key` on device number `device` from the environment,
+// and logs the query.
+cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out);
+
+}  // namespace simgpu
+
+#endif  // TESTS_SIMGPU_DEVICE_CONFIG_H_

@@ -1,0 +1,161 @@
+// Command queues and the commands enqueued on them.
+
+#include "api.h"
+#include "config.h"
+#include "info.h"
+#include "memory.h"
+#include "pocl.h"
+
+namespace simgpu {
+namespace {
+
+// An enqueue entry whose only handle of the driver's is its queue: it is
+// forwarded to PoCL with the queue translated.
+template <auto kEntry>
+struct OnPoclQueue;
+
+template <typename... Args, cl_int (CL_API_CALL* cl_icd_dispatch::*kEntry)(
+                                cl_command_queue, Args...)>
+struct OnPoclQueue<kEntry> {
+  static cl_int CL_API_CALL Call(cl_command_queue queue, Args... args) {
+    const Queue* own = Unwrap<Queue>(queue);
+    if (own == nullptr) return CL_INVALID_COMMAND_QUEUE;
+    return (PoclApi().*kEntry)(own->pocl, args...);
+  }
+};
+
+// clCreateCommandQueue and clCreateCommandQueueWithProperties, which differ
+// only in the form of their properties.
+template <typename Properties, auto kCreate>
+cl_command_queue CL_API_CALL CreateQueue(cl_context context,
+                                         cl_device_id device,
+                                         Properties properties,
+                                         cl_int* errcode_ret) {
+  Context* own = Unwrap<Context>(context);
+  Device* own_device = own == nullptr ? nullptr : own->Find(device);
+  if (own_device == nullptr) {
+    SetStatus(errcode_ret,
+              own == nullptr ? CL_INVALID_CONTEXT : CL_INVALID_DEVICE);
+    return nullptr;
+  }
+  cl_int status = CL_SUCCESS;
+  cl_command_queue pocl =
+      (PoclApi().*kCreate)(own->pocl, GetPocl()->device, properties, &status);
+  SetStatus(errcode_ret, status);
+  if (pocl == nullptr) return nullptr;
+  LogEvent("create queue");
+  return Wrap(new Queue(pocl, own, own_device));
+}
+
+cl_int CL_API_CALL GetCommandQueueInfo(cl_command_queue queue,
+                                       cl_command_queue_info param, size_t size,
+                                       void* value, size_t* size_ret) {
+  const Queue* own = Unwrap<Queue>(queue);
+  if (own == nullptr) return CL_INVALID_COMMAND_QUEUE;
+  const InfoOut out{size, value, size_ret};
+  switch (param) {
+    case CL_QUEUE_CONTEXT:
+      return out.Scalar(Wrap(own->context));
+    case CL_QUEUE_DEVICE:
+      return out.Scalar(Wrap(own->device));
+    case CL_QUEUE_REFERENCE_COUNT:
+      return out.Scalar<cl_uint>(own->references);
+    default:
+      return PoclApi().clGetCommandQueueInfo(own->pocl, param, size, value,
+                                             size_ret);
+  }
+}
+
+void* CL_API_CALL EnqueueMapBuffer(cl_command_queue queue, cl_mem buffer,
+                                   cl_bool blocking, cl_map_flags flags,
+                                   size_t offset, size_t size,
+                                   cl_uint num_events,
+                                   const cl_event* wait_list, cl_event* event,
+                                   cl_int* errcode_ret) {
+  const Queue* own = Unwrap<Queue>(queue);
+  if (own == nullptr) {
+    SetStatus(errcode_ret, CL_INVALID_COMMAND_QUEUE);
+    return nullptr;
+  }
+  return PoclApi().clEnqueueMapBuffer(own->pocl, buffer, blocking, flags,
+                                      offset, size, num_events, wait_list,
+                                      event, errcode_ret);
+}
+
+// Launches of the kernels named "Write" and "Read" drive fault injection.
+cl_int CL_API_CALL
+EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
+                     const size_t* global_offset, const size_t* global_size,
+                     const size_t* local_size, cl_uint num_events,
+                     const cl_event* wait_list, cl_event* event) {
+  Queue* own = Unwrap<Queue>(queue);
+  if (own == nullptr) return CL_INVALID_COMMAND_QUEUE;
+  const Kernel* own_kernel = Unwrap<Kernel>(kernel);
+  if (own_kernel == nullptr) return CL_INVALID_KERNEL;
+  if (own_kernel->program->context != own->context) return CL_INVALID_CONTEXT;
+  if (GetEnv("SIMGPU_FAIL_LAUNCH") == own_kernel->name &&
+      !own->failed_launch.exchange(true)) {
+    return CL_OUT_OF_RESOURCES;
+  }
+  if (own_kernel->name == "Read") {
+    const cl_int status = InjectFaultsBeforeRead(*own);
+    if (status != CL_SUCCESS) return status;
+  }
+  const cl_int status = PoclApi().clEnqueueNDRangeKernel(
+      own->pocl, own_kernel->pocl, work_dim, global_offset, global_size,
+      local_size, num_events, wait_list, event);
+  if (status != CL_SUCCESS) return status;
+  if (own_kernel->name == "Write") own->write_pending = true;
+  LogEvent("launch " + own_kernel->name);
+  return CL_SUCCESS;
+}
+
+}  // namespace
+
+Queue::Queue(cl_command_queue pocl_queue, Context* owner, Device* queue_device)
+    : Counted(kKind), pocl(pocl_queue), context(owner), device(queue_device) {
+  Retain(context);
+}
+
+void Destroy(Queue* queue) {
+  PoclApi().clReleaseCommandQueue(queue->pocl);
+  Release(queue->context);
+  delete queue;
+}
+
+void InstallQueueApi(cl_icd_dispatch& table) {
+  table.clCreateCommandQueue =
+      CreateQueue<cl_command_queue_properties,
+                  &cl_icd_dispatch::clCreateCommandQueue>;
+  table.clCreateCommandQueueWithProperties =
+      CreateQueue<const cl_queue_properties*,
+                  &cl_icd_dispatch::clCreateCommandQueueWithProperties>;
+  table.clRetainCommandQueue = RetainHandle<Queue, CL_INVALID_COMMAND_QUEUE>;
+  table.clReleaseCommandQueue = ReleaseHandle<Queue, CL_INVALID_COMMAND_QUEUE>;
+  table.clGetCommandQueueInfo = GetCommandQueueInfo;
+  table.clFlush = OnPoclQueue<&cl_icd_dispatch::clFlush>::Call;
+  table.clFinish = OnPoclQueue<&cl_icd_dispatch::clFinish>::Call;
+  table.clEnqueueReadBuffer =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueReadBuffer>::Call;
+  table.clEnqueueWriteBuffer =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueWriteBuffer>::Call;
+  table.clEnqueueCopyBuffer =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueCopyBuffer>::Call;
+  table.clEnqueueFillBuffer =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueFillBuffer>::Call;
+  table.clEnqueueMapBuffer = EnqueueMapBuffer;
+  table.clEnqueueUnmapMemObject =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueUnmapMemObject>::Call;
+  table.clEnqueueNDRangeKernel = EnqueueNDRangeKernel;
+  table.clEnqueueMarker = OnPoclQueue<&cl_icd_dispatch::clEnqueueMarker>::Call;
+  table.clEnqueueBarrier =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueBarrier>::Call;
+  table.clEnqueueWaitForEvents =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueWaitForEvents>::Call;
+  table.clEnqueueMarkerWithWaitList =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueMarkerWithWaitList>::Call;
+  table.clEnqueueBarrierWithWaitList =
+      OnPoclQueue<&cl_icd_dispatch::clEnqueueBarrierWithWaitList>::Call;
+}
+
+}  // namespace simgpu
