@@ -1,0 +1,36 @@
+#ifndef VRAMCHECK_TESTS_PROCESS_RUNNER_H_
+#define VRAMCHECK_TESTS_PROCESS_RUNNER_H_
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vramcheck::testing {
+
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  // Exit status, or -1 when the process was killed.
+  int exit_status = -1;
+};
+
+struct ProcessOptions {
+  // "NAME=value" entries added to the inherited environment.
+  std::vector<std::string> environment;
+  // Written to standard input, which is closed afterwards.
+  std::string input;
+  // When set, the process is killed as soon as its standard output so far
+  // satisfies it.
+  std::function<bool(const std::string& out)> stop_when;
+  // The process is killed after this long in any case.
+  std::chrono::seconds timeout{60};
+};
+
+// Runs `program` without arguments and collects its output and status.
+ProcessResult RunProcess(const std::string& program,
+                         const ProcessOptions& options);
+
+}  // namespace vramcheck::testing
+
+#endif  // VRAMCHECK_TESTS_PROCESS_RUNNER_H_

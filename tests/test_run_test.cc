@@ -1,0 +1,134 @@
+// The test run of the real binary on the simulated GPU: the cleared screen,
+// the status line, injected faults and failures during preparation.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "vramcheck_process.h"
+
+namespace vramcheck {
+namespace {
+
+using testing::BlockPrompt;
+using testing::DeviceList;
+using testing::kClearScreen;
+using testing::ProcessResult;
+
+constexpr char kLineStart[] = "\x1b[0;0H\x1b[0J";
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Runs one block on the default device until `lines` status lines are out.
+ProcessResult RunUntilStatusLines(std::vector<std::string> environment,
+                                  int lines) {
+  return testing::RunVramcheck(
+      std::move(environment), "1\n", [lines](const std::string& out) {
+        return Count(out, "Total Error: ") >= lines &&
+               out.back() != ' ';  // the number has arrived
+      });
+}
+
+std::vector<unsigned long> Totals(const std::string& out) {
+  static const std::regex kStatusLine(
+      "\x1b\\[0;0H\x1b\\[0JWrite: [0-9]+\\.[0-9]{2} \\[GiB/s\\], Read: "
+      "[0-9]+\\.[0-9]{2} \\[GiB/s\\], Total Error: ([0-9]+)");
+  std::vector<unsigned long> totals;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), kStatusLine);
+       it != std::sregex_iterator(); ++it) {
+    totals.push_back(std::stoul((*it)[1]));
+  }
+  return totals;
+}
+
+TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
+  const ProcessResult result = RunUntilStatusLines({}, 1);
+  const std::string dialogue =
+      DeviceList({"Simulated GPU"}) + BlockPrompt(8) + kClearScreen;
+  ASSERT_EQ(result.out.substr(0, dialogue.size()), dialogue);
+  const std::string line = result.out.substr(dialogue.size());
+  EXPECT_EQ(line.substr(0, 10), kLineStart);
+  EXPECT_EQ(Totals(line), std::vector<unsigned long>{0}) << line;
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
+  const std::string log = ::testing::TempDir() + "test-run-flip.log";
+  std::remove(log.c_str());
+  const ProcessResult result = RunUntilStatusLines(
+      {"SIMGPU_BIT_FAULTS=0:0x1000:0x00000100", "SIMGPU_LOG=" + log}, 2);
+  const std::vector<unsigned long> totals = Totals(result.out);
+  ASSERT_EQ(totals.size(), 2u) << result.out;
+  EXPECT_EQ(totals[0], 1u);
+  // The second line follows some later pass k and shows k.
+  std::ifstream file(log);
+  const std::string entries((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  EXPECT_GE(totals[1], 2u);
+  EXPECT_LE(totals[1], static_cast<unsigned long>(Count(entries, "launch Read")));
+}
+
+// Runs one block to the end of the program.
+ProcessResult RunToEnd(std::vector<std::string> environment,
+                       std::string input = "1\n") {
+  return testing::RunVramcheck(std::move(environment), std::move(input),
+                               nullptr);
+}
+
+TEST(TestRunTest, BuildFailureShowsTheBuildLog) {
+  const ProcessResult result = RunToEnd({"SIMGPU_BREAK_BUILD=1"});
+  EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
+  // PoCL's compiler may write a note of its own to standard error first.
+  const std::string message =
+      "Error: clBuildProgram failed with CL_BUILD_PROGRAM_FAILURE (-11).\n"
+      "Build log for Simulated GPU:\n";
+  const std::size_t at = result.err.find(message);
+  ASSERT_NE(at, std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("error", at + message.size()), std::string::npos);
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+TEST(TestRunTest, AllocationFailureIsExplained) {
+  const ProcessResult result = RunToEnd({"SIMGPU_FAIL_BLOCK=2"}, "2\n");
+  EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
+  EXPECT_EQ(result.err,
+            "Error: clCreateBuffer failed with CL_MEM_OBJECT_ALLOCATION_FAILURE "
+            "(-4): the device could not provide the resources; try fewer "
+            "blocks.\n");
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+TEST(TestRunTest, FailureDuringTheRunStartsOnAFreshLine) {
+  // The first Read launch fails, as on drivers that allocate lazily.
+  const ProcessResult result = RunToEnd({"SIMGPU_FAIL_LAUNCH=Read"});
+  EXPECT_EQ(result.out,
+            DeviceList({"Simulated GPU"}) + BlockPrompt(8) + kClearScreen);
+  EXPECT_EQ(result.err,
+            "\nError: clEnqueueNDRangeKernel failed with CL_OUT_OF_RESOURCES "
+            "(-5): the device could not provide the resources; try fewer "
+            "blocks.\n");
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+TEST(TestRunTest, PrepareRefusalIsTheOnlyMessage) {
+  // The device reports less memory to the second query than to the first.
+  const ProcessResult result =
+      RunToEnd({"SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008,0x8000007"});
+  EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(3));
+  EXPECT_EQ(result.err, "Failure to prepare memory test.\n");
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+}  // namespace
+}  // namespace vramcheck
