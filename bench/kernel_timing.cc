@@ -26,8 +26,10 @@ const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
 const cl::NDRange kLaunchLocal(64, 1, 1);
 
 // The ceilings for Write and Read: one 16-byte store or load per
-// work-item, in ascending order. The load's branch never fires but keeps
-// the load from being dropped.
+// work-item, in ascending order, and a load in the order Read visits the
+// elements (permuted within granules of 8192), which bounds Read wherever
+// scattered reads cost more than streaming ones. The loads' branch never
+// fires but keeps the load from being dropped.
 constexpr char kPlainProgram[] = R"CLC(
 __kernel __attribute__((reqd_work_group_size(64, 1, 1)))
 void PlainStore(global uint4* dst, uint value) {
@@ -39,6 +41,16 @@ __kernel __attribute__((reqd_work_group_size(64, 1, 1)))
 void PlainLoad(global uint4* src, volatile global uint* sink, uint never) {
   uint index = get_global_id(0) + get_global_id(1) * 0x4000;
   uint4 value = src[index];
+  if (any(value == (uint4)(never))) sink[0] = 1;
+}
+
+__kernel __attribute__((reqd_work_group_size(64, 1, 1)))
+void PermutedLoad(global uint4* src, volatile global uint* sink, uint never,
+                  uint calc_param, uint iter) {
+  uint id = get_global_id(0) + get_global_id(1) * 0x4000;
+  uint position = (11 * id + 999 * iter + calc_param + 7 * (id / 0x2000)) %
+                  0x2000;
+  uint4 value = src[id - id % 0x2000 + position];
   if (any(value == (uint4)(never))) sink[0] = 1;
 }
 )CLC";
@@ -56,6 +68,7 @@ const std::array<CaseInfo, kCaseCount> kCases = {{
     {"Read", "read", kBlockSize},
     {"plain store", "plain_store", kBlockSize},
     {"plain load", "plain_load", kBlockSize},
+    {"permuted load", "permuted_load", kBlockSize},
     {"fill", "fill", kBlockSize},
     // Every byte is read once and written once.
     {"copy", "copy", 2 * kBlockSize},
@@ -71,6 +84,7 @@ KernelTiming::KernelTiming(const cl::Device& device)
   const cl::Program plain(context_, kPlainProgram, /*build=*/true);
   plain_store_ = cl::Kernel(plain, "PlainStore");
   plain_load_ = cl::Kernel(plain, "PlainLoad");
+  permuted_load_ = cl::Kernel(plain, "PermutedLoad");
 
   const std::array<cl_uint, 2> zeros = {0, 0};
   counters_ = cl::Buffer(context_, CL_MEM_READ_WRITE, sizeof(zeros));
@@ -91,6 +105,11 @@ KernelTiming::KernelTiming(const cl::Device& device)
   plain_load_.setArg(0, block_);
   plain_load_.setArg(1, sink_);
   plain_load_.setArg(2, kNeverValue);
+  permuted_load_.setArg(0, block_);
+  permuted_load_.setArg(1, sink_);
+  permuted_load_.setArg(2, kNeverValue);
+  permuted_load_.setArg(3, kCalcParam);
+  permuted_load_.setArg(4, kIteration);
 }
 
 bool KernelTiming::CheckRead(std::string& failure) {
@@ -126,6 +145,7 @@ RoundTimes KernelTiming::RunRound() {
   times[kRead] = TimedLaunch(read_);
   times[kPlainStore] = TimedLaunch(plain_store_);
   times[kPlainLoad] = TimedLaunch(plain_load_);
+  times[kPermutedLoad] = TimedLaunch(permuted_load_);
   times[kFill] = TimedFill();
   times[kCopy] = TimedCopy();
   return times;

@@ -13,7 +13,16 @@ namespace vramcheck::bench {
 // the first block holding what the next one expects: Read checks the
 // pattern Write stored, the plain load scans the constant the plain store
 // wrote, and the copy reads the constant the fill wrote.
-enum Case { kWrite, kRead, kPlainStore, kPlainLoad, kFill, kCopy, kCaseCount };
+enum Case {
+  kWrite,
+  kRead,
+  kPlainStore,
+  kPlainLoad,
+  kPermutedLoad,
+  kFill,
+  kCopy,
+  kCaseCount
+};
 
 struct CaseInfo {
   const char* name;     // as printed
@@ -61,6 +70,7 @@ class KernelTiming {
   cl::Kernel read_;
   cl::Kernel plain_store_;
   cl::Kernel plain_load_;
+  cl::Kernel permuted_load_;
   cl::Buffer counters_;  // Read's word and bit error counts
   cl::Buffer sink_;      // the plain load's never-written flag
   cl::Buffer block_;

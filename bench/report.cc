@@ -73,13 +73,15 @@ Figures ComputeFigures(const BenchResults& results) {
   return figures;
 }
 
-std::array<RatioFigure, 5> Ratios(const Figures& figures) {
+std::array<RatioFigure, 6> Ratios(const Figures& figures) {
   const auto median = [&](Case c) { return Median(figures.gib_s[c]); };
   return {{
       {"Write / plain store", "write_per_plain_store",
        Ratio(median(kWrite), median(kPlainStore))},
       {"Read / plain load", "read_per_plain_load",
        Ratio(median(kRead), median(kPlainLoad))},
+      {"Read / permuted load", "read_per_permuted_load",
+       Ratio(median(kRead), median(kPermutedLoad))},
       {"pass efficiency", "pass_efficiency", Median(figures.efficiency)},
       {"fill / plain store", "fill_per_plain_store",
        Ratio(median(kFill), median(kPlainStore))},

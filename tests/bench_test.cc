@@ -133,6 +133,7 @@ BenchResults TwoRepResults() {
   results.case_ns[kPlainStore] = {1'000'000, 1'000'000};
   results.case_ns[kRead] = {4'000'000, 0};
   results.case_ns[kPlainLoad] = {1'000'000, 1'000'000};
+  results.case_ns[kPermutedLoad] = {2'000'000, 2'000'000};
   results.case_ns[kFill] = {1'000'000, 1'000'000};
   results.case_ns[kCopy] = {2'000'000, 2'000'000};
   results.passes = {{10'000'000, 9'000'000.0}, {10'000'000, std::nullopt}};
