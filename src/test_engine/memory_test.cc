@@ -105,11 +105,15 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
   if (!prepared_) return false;
   ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
 
+  // A stop ends the pass at the next block boundary with nothing reported.
+  const auto stopped = [&] {
+    if (!cancel_token.stop_requested()) return false;
+    ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
+    return true;
+  };
+
   for (const cl::Buffer& block : blocks_) {
-    if (cancel_token.stop_requested()) {
-      ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
-      return false;
-    }
+    if (stopped()) return false;
     write_kernel_.setArg(0, block);
     write_kernel_.setArg(1, calc_param);
     write_speeds.push_back(TimedLaunch(write_kernel_));
@@ -119,10 +123,7 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
   TakeCounters(CL_MAP_WRITE);
 
   for (const cl::Buffer& block : blocks_) {
-    if (cancel_token.stop_requested()) {
-      ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
-      return false;
-    }
+    if (stopped()) return false;
     read_kernel_.setArg(0, error_counters_);
     read_kernel_.setArg(1, block);
     read_kernel_.setArg(2, calc_param);

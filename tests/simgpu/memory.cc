@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config.h"
 #include "pocl.h"
@@ -138,12 +139,24 @@ cl_mem Blocks::Acquire(uint64_t index) {
   return blocks_[index];
 }
 
+// Largest buffer that is created holding garbage.
+constexpr size_t kGarbageLimit = 4096;
+
 cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
                     void* host_ptr, cl_int* errcode_ret) {
   const bool is_block = size == kBlockSize;
   if (is_block && !context.blocks->CountAttempt()) {
     SetStatus(errcode_ret, CL_MEM_OBJECT_ALLOCATION_FAILURE);
     return nullptr;
+  }
+  // Small buffers start out holding garbage, as device memory may, rather
+  // than the zeroes of fresh host pages.
+  std::vector<unsigned char> garbage;
+  if (!is_block && size <= kGarbageLimit &&
+      (flags & (CL_MEM_USE_HOST_PTR | CL_MEM_COPY_HOST_PTR)) == 0) {
+    garbage.assign(size, 0xA5);
+    flags |= CL_MEM_COPY_HOST_PTR;
+    host_ptr = garbage.data();
   }
   cl_int status = CL_SUCCESS;
   cl_mem buffer =
