@@ -173,6 +173,29 @@ TEST_F(KernelsTest, ReadCountsWordsAndBitsOfSeveralFaults) {
   EXPECT_EQ(ReadBlock(kFirstPass, 1), (std::vector<std::uint32_t>{6, 133}));
 }
 
+TEST_F(KernelsTest, ReadVisitsEveryElementExactlyOnce) {
+  // Every element gets its own number of wrong bits, in one lane. An
+  // element read twice and another skipped would change the bit total.
+  for (std::uint32_t iter : {1u, 2u, 4095u}) {
+    const std::uint32_t calc_param = iter * kFirstPass;
+    std::vector<Element> contents(kElements);
+    std::uint64_t total_bits = 0;
+    for (std::uint32_t i = 0; i < kElements; ++i) {
+      const std::uint32_t bits = 1 + ((i * 2654435761u) >> 27);  // 1 to 32
+      contents[i] = ReferenceValue(i, calc_param);
+      contents[i][i % 4] ^= bits == 32 ? ~0u : (1u << bits) - 1;
+      total_bits += bits;
+    }
+    queue_->enqueueWriteBuffer(*block_, CL_TRUE, 0, kBlockSize,
+                               contents.data());
+    EXPECT_EQ(ReadBlock(calc_param, iter),
+              (std::vector<std::uint32_t>{kElements,
+                                          static_cast<std::uint32_t>(
+                                              total_bits)}))
+        << "pass " << iter;
+  }
+}
+
 TEST_F(KernelsTest, ReadChecksAgainstThePassItIsGiven) {
   // A block written for pass 1 is wrong nearly everywhere for pass 2.
   WriteBlock(kFirstPass);
