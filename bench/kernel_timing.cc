@@ -11,7 +11,7 @@ namespace {
 
 // Write and Read run with the pattern of the tester's first pass.
 constexpr cl_uint kIteration = 1;
-constexpr cl_uint kCalcParam = kIteration * 1048839;
+constexpr cl_uint kCalcParam = CalcParam(kIteration);
 
 // The plain store, the fill and the plain load's never-matching value.
 constexpr cl_uint kStoreValue = 0x5a5a5a5a;
@@ -19,11 +19,6 @@ constexpr cl_uint kNeverValue = ~kStoreValue;
 
 // A word in the middle of the block, for Read to find corrupted.
 constexpr std::size_t kFlipOffset = kBlockSize / 2 + 4;
-
-// The tester's launch: one work-item per 16-byte element, groups of 64.
-const cl::NDRange kLaunchOffset(0, 0, 0);
-const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
-const cl::NDRange kLaunchLocal(64, 1, 1);
 
 // The ceilings for Write and Read: one 16-byte store or load per
 // work-item, in ascending order, and a load in the order Read visits the

@@ -2,6 +2,7 @@
 // simulated GPU platform with answers on standard input.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>

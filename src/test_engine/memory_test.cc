@@ -12,14 +12,6 @@ namespace {
 // Size of the error counter buffer: mismatched words, then mismatched bits.
 constexpr std::uint64_t kCounterBytes = 8;
 
-// Multiplier that turns the pass number into the pattern parameter.
-constexpr std::uint32_t kCalcParamStep = 1048839;
-
-// One work-item per 16-byte element of a block, in work-groups of 64.
-const cl::NDRange kLaunchOffset(0, 0, 0);
-const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
-const cl::NDRange kLaunchLocal(64, 1, 1);
-
 void ClearAll(std::vector<std::uint32_t>& word_errors,
               std::vector<std::uint32_t>& bit_errors,
               std::vector<float>& write_speeds,
@@ -101,7 +93,7 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
                          std::vector<float>& read_speeds,
                          std::uint32_t iteration,
                          const std::stop_token& cancel_token) {
-  const std::uint32_t calc_param = iteration * kCalcParamStep;
+  const std::uint32_t calc_param = CalcParam(iteration);
   if (!prepared_) return false;
   ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
 

@@ -14,6 +14,17 @@ namespace vramcheck {
 // Size of one block of device memory under test: 128 MiB, 0.125 GiB.
 inline constexpr std::uint64_t kBlockSize = 0x8000000;
 
+// The pattern parameter of pass `iteration`, wrapping at 32 bits.
+constexpr std::uint32_t CalcParam(std::uint32_t iteration) {
+  return iteration * 1048839u;
+}
+
+// How both kernels are launched over one block: one work-item per 16-byte
+// element, in work-groups of 64, from an explicit zero offset.
+inline const cl::NDRange kLaunchOffset(0, 0, 0);
+inline const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
+inline const cl::NDRange kLaunchLocal(64, 1, 1);
+
 // Number of whole blocks that fit into `global_mem_size` bytes beside the
 // 8-byte error counter buffer: (global_mem_size - 8) >> 27, and 0 when the
 // memory is smaller than the counters.
