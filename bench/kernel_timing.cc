@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include "bench/fill_timing.h"
-#include "kernels/memory_test_program.h"
-#include "test_engine/memory_test.h"
+#include "kernels/device_program.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck::bench {
 namespace {
@@ -72,7 +72,7 @@ const std::array<CaseInfo, kCaseCount> kCases = {{
 KernelTiming::KernelTiming(const cl::Device& device)
     : context_(device), queue_(context_, device, CL_QUEUE_PROFILING_ENABLE) {
   // Both programs are built as the tester builds its own.
-  const cl::Program program(context_, std::string(kMemoryTestProgram),
+  const cl::Program program(context_, std::string(kDeviceProgram),
                             /*build=*/true);
   write_ = cl::Kernel(program, "Write");
   read_ = cl::Kernel(program, "Read");

@@ -22,7 +22,7 @@
 #include "bench/options.h"
 #include "bench/pass_timing.h"
 #include "bench/report.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck::bench {
 namespace {

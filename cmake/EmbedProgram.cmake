@@ -1,5 +1,5 @@
 # Turns the device program source INPUT into a C++ file OUTPUT that defines
-# vramcheck::kMemoryTestProgram.
+# vramcheck::kDeviceProgram.
 file(READ ${INPUT} source)
 set(delimiter "VRAMCHECK_CL")
 string(FIND "${source}" ")${delimiter}\"" clash)
@@ -8,9 +8,9 @@ if(NOT clash EQUAL -1)
 endif()
 file(WRITE ${OUTPUT}.tmp
   "// Generated from ${INPUT}; do not edit.\n"
-  "#include \"kernels/memory_test_program.h\"\n\n"
+  "#include \"kernels/device_program.h\"\n\n"
   "namespace vramcheck {\n\n"
-  "const std::string_view kMemoryTestProgram = R\"${delimiter}(${source})${delimiter}\";\n\n"
+  "const std::string_view kDeviceProgram = R\"${delimiter}(${source})${delimiter}\";\n\n"
   "}  // namespace vramcheck\n")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUTPUT}.tmp)

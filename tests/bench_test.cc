@@ -18,7 +18,7 @@
 #include "bench/pass_timing.h"
 #include "bench/report.h"
 #include "bench/summary.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck::bench {
 namespace {

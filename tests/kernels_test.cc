@@ -9,20 +9,20 @@
 
 #include <CL/opencl.hpp>
 
-#include "kernels/memory_test_program.h"
+#include "kernels/device_program.h"
 #include "pattern_reference.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {
 
-using testing::Element;
-using testing::ReferenceValue;
+using test_support::Element;
+using test_support::ReferenceValue;
 
 constexpr std::uint32_t kElements = kBlockSize / sizeof(Element);
 constexpr std::uint32_t kFirstPass = 1048839;
 
-class KernelsTest : public ::testing::Test {
+class KernelsTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::vector<cl::Platform> platforms;
@@ -31,7 +31,7 @@ class KernelsTest : public ::testing::Test {
     platforms.at(0).getDevices(CL_DEVICE_TYPE_ALL, &devices);
     context_ = new cl::Context(devices.at(0));
     queue_ = new cl::CommandQueue(*context_, devices.at(0));
-    cl::Program program(*context_, std::string(kMemoryTestProgram), true);
+    cl::Program program(*context_, std::string(kDeviceProgram), true);
     write_ = new cl::Kernel(program, "Write");
     read_ = new cl::Kernel(program, "Read");
     block_ = new cl::Buffer(*context_, CL_MEM_READ_WRITE, kBlockSize);

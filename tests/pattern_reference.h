@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace vramcheck::testing {
+namespace vramcheck::test_support {
 
 using Element = std::array<std::uint32_t, 4>;
 
@@ -28,6 +28,6 @@ inline Element ReferenceValue(std::uint32_t index, std::uint32_t calc_param) {
   return value;
 }
 
-}  // namespace vramcheck::testing
+}  // namespace vramcheck::test_support
 
 #endif  // VRAMCHECK_TESTS_PATTERN_REFERENCE_H_

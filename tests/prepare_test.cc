@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "simgpu_session.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {
 
-using PrepareTest = testing::SimGpuTest;
+using PrepareTest = test_support::SimGpuTest;
 using Lines = std::vector<std::string>;
 
 TEST(MaxBlocksTest, LeavesRoomForTheCounters) {

@@ -3,13 +3,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 #include <stdexcept>
 
-namespace vramcheck::testing {
+extern char** environ;
+
+namespace vramcheck::test_support {
 namespace {
 
 struct Pipe {
@@ -23,19 +29,53 @@ Pipe MakePipe() {
   return {fds[0], fds[1]};
 }
 
-[[noreturn]] void ExecChild(const std::string& program,
-                            const ProcessOptions& options, const Pipe& in,
-                            const Pipe& out, const Pipe& err) {
-  dup2(in.read_end, STDIN_FILENO);
-  dup2(out.write_end, STDOUT_FILENO);
-  dup2(err.write_end, STDERR_FILENO);
-  for (const std::string& entry : options.environment) {
-    const std::size_t equals = entry.find('=');
-    setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(),
-           1);
+// This process's environment with `added` ("NAME=value") put in place of
+// any entry of the same name.
+std::vector<std::string> ChildEnvironment(
+    const std::vector<std::string>& added) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& addition : added) {
+      replaced = replaced || addition.starts_with(name);
+    }
+    if (!replaced) entries.emplace_back(text);
   }
-  execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-  _exit(127);
+  entries.insert(entries.end(), added.begin(), added.end());
+  return entries;
+}
+
+// The NULL-terminated array of C strings that exec expects.
+std::vector<char*> CStrings(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Starts `argv` with its standard streams on the pipes. Everything the child
+// needs is built here, before it exists: posix_spawn runs no code of ours in
+// the child.
+pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> environment,
+            const Pipe& in, const Pipe& out, const Pipe& err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.read_end, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.write_end, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.write_end, STDERR_FILENO);
+  std::vector<char*> arguments = CStrings(argv);
+  std::vector<char*> variables = CStrings(environment);
+  pid_t pid = -1;
+  const int status = posix_spawn(&pid, arguments[0], &actions, nullptr,
+                                 arguments.data(), variables.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (status != 0) {
+    throw std::runtime_error("cannot start " + argv[0] + ": " +
+                             std::strerror(status));
+  }
+  return pid;
 }
 
 // Appends what `fd` has to `text`; false at end of file.
@@ -49,16 +89,15 @@ bool Drain(int fd, std::string& text) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string& program,
+ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const ProcessOptions& options) {
   // A child that ends before reading its input must not end the caller.
   signal(SIGPIPE, SIG_IGN);
   const Pipe in = MakePipe();
   const Pipe out = MakePipe();
   const Pipe err = MakePipe();
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) ExecChild(program, options, in, out, err);
+  const pid_t pid =
+      Spawn(argv, ChildEnvironment(options.environment), in, out, err);
 
   close(in.read_end);
   close(out.write_end);
@@ -98,4 +137,4 @@ ProcessResult RunProcess(const std::string& program,
   return result;
 }
 
-}  // namespace vramcheck::testing
+}  // namespace vramcheck::test_support

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vramcheck::testing {
+namespace vramcheck::test_support {
 
 struct ProcessResult {
   std::string out;
@@ -16,7 +16,7 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-  // "NAME=value" entries added to the inherited environment.
+  // "NAME=value" entries that replace or add to the inherited environment.
   std::vector<std::string> environment;
   // Written to standard input, which is closed afterwards.
   std::string input;
@@ -27,10 +27,11 @@ struct ProcessOptions {
   std::chrono::seconds timeout{60};
 };
 
-// Runs `program` without arguments and collects its output and status.
-ProcessResult RunProcess(const std::string& program,
+// Runs `argv` (the program's path, then its arguments) and collects its
+// output and status. Throws std::runtime_error when it cannot be started.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const ProcessOptions& options);
 
-}  // namespace vramcheck::testing
+}  // namespace vramcheck::test_support
 
 #endif  // VRAMCHECK_TESTS_PROCESS_RUNNER_H_

@@ -15,7 +15,7 @@
 
 #include "pattern_reference.h"
 #include "simgpu_session.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {
@@ -30,7 +30,7 @@ TEST(BlockBandwidthTest, ConvertsNanosecondsToGibPerSecond) {
   EXPECT_TRUE(std::isfinite(BlockBandwidth(1)));
 }
 
-class RunPassTest : public testing::SimGpuTest {
+class RunPassTest : public test_support::SimGpuTest {
  protected:
   void SetUp() override {
     SimGpuTest::SetUp();
@@ -104,7 +104,7 @@ TEST_F(RunPassTest, StuckBitsAreFoundWhenThePatternDisagrees) {
   int passes_with_errors = 0;
   for (std::uint32_t iteration = 1; iteration <= 12; ++iteration) {
     const std::uint32_t expected =
-        testing::ReferenceValue(kElement, iteration * 1048839u)[kLane];
+        test_support::ReferenceValue(kElement, iteration * 1048839u)[kLane];
     const std::uint32_t stuck = (expected | kOnes) & ~kZeros;
     const std::uint32_t wrong_bits = std::popcount(stuck ^ expected);
     ASSERT_TRUE(Pass(iteration));

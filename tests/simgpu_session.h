@@ -12,16 +12,16 @@
 
 #include "devices/device_discovery.h"
 
-namespace vramcheck::testing {
+namespace vramcheck::test_support {
 
 // Base for tests that run on the simulated GPU in this process. The driver
 // re-reads its SIMGPU_* settings on every use, so each test sets its own and
 // they are cleared afterwards. Every test gets a fresh driver log.
-class SimGpuTest : public ::testing::Test {
+class SimGpuTest : public testing::Test {
  protected:
   void SetUp() override {
-    log_path_ = ::testing::TempDir() + "simgpu-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+    log_path_ = testing::TempDir() + "simgpu-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name() +
                 ".log";
     std::vector<cl::Device> devices;
     FindTestableDevices(devices);
@@ -59,6 +59,6 @@ class SimGpuTest : public ::testing::Test {
   std::vector<std::string> set_;
 };
 
-}  // namespace vramcheck::testing
+}  // namespace vramcheck::test_support
 
 #endif  // VRAMCHECK_TESTS_SIMGPU_SESSION_H_

@@ -8,7 +8,7 @@
 
 #include "process_runner.h"
 
-namespace vramcheck::testing {
+namespace vramcheck::test_support {
 
 inline constexpr char kClearScreen[] = "\x1b[2J\x1b[0;0H";
 
@@ -22,7 +22,7 @@ inline ProcessResult RunVramcheck(
   options.environment = std::move(environment);
   options.input = std::move(input);
   options.stop_when = std::move(stop_when);
-  return RunProcess(VRAMCHECK_BINARY, options);
+  return RunProcess({VRAMCHECK_BINARY}, options);
 }
 
 // The device list as the tester prints it.
@@ -39,6 +39,6 @@ inline std::string BlockPrompt(unsigned long long max_blocks) {
          std::to_string(max_blocks) + " blocks)\n";
 }
 
-}  // namespace vramcheck::testing
+}  // namespace vramcheck::test_support
 
 #endif  // VRAMCHECK_TESTS_VRAMCHECK_PROCESS_H_

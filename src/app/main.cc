@@ -14,7 +14,7 @@
 #include "app/error_message.h"
 #include "app/status_report.h"
 #include "devices/device_discovery.h"
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace {
 

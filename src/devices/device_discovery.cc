@@ -3,7 +3,7 @@
 #include <iostream>
 #include <string>
 
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {

@@ -1,10 +1,10 @@
-#include "test_engine/memory_test.h"
+#include "test_engine/memory_tester.h"
 
 #include <algorithm>
 #include <limits>
 #include <string>
 
-#include "kernels/memory_test_program.h"
+#include "kernels/device_program.h"
 
 namespace vramcheck {
 namespace {
@@ -63,7 +63,7 @@ bool MemoryTest::Prepare(std::uint64_t& total_bytes_out,
   {
     // Built at construction with "-cl-std=CL2.0"; a failed build throws
     // cl::BuildError with every device's log.
-    const cl::Program program(context, std::string(kMemoryTestProgram),
+    const cl::Program program(context, std::string(kDeviceProgram),
                               /*build=*/true);
     write_kernel = cl::Kernel(program, "Write");
     read_kernel = cl::Kernel(program, "Read");

@@ -13,17 +13,17 @@
 namespace vramcheck {
 namespace {
 
-using testing::BlockPrompt;
-using testing::kClearScreen;
-using testing::ProcessResult;
+using test_support::BlockPrompt;
+using test_support::kClearScreen;
+using test_support::ProcessResult;
 
-using testing::DeviceList;
+using test_support::DeviceList;
 
 // Runs the tester; an accepted dialogue is cut short once the screen has
 // been cleared for the test run.
 ProcessResult Vramcheck(std::vector<std::string> environment,
                         std::string input) {
-  return testing::RunVramcheck(
+  return test_support::RunVramcheck(
       std::move(environment), std::move(input), [](const std::string& out) {
         return out.find(kClearScreen) != std::string::npos;
       });

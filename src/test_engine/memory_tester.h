@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
-#define VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
+#ifndef VRAMCHECK_TEST_ENGINE_MEMORY_TESTER_H_
+#define VRAMCHECK_TEST_ENGINE_MEMORY_TESTER_H_
 
 #include <array>
 #include <cstdint>
@@ -90,4 +90,4 @@ class MemoryTest {
 
 }  // namespace vramcheck
 
-#endif  // VRAMCHECK_TEST_ENGINE_MEMORY_TEST_H_
+#endif  // VRAMCHECK_TEST_ENGINE_MEMORY_TESTER_H_

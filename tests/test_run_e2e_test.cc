@@ -13,10 +13,10 @@
 namespace vramcheck {
 namespace {
 
-using testing::BlockPrompt;
-using testing::DeviceList;
-using testing::kClearScreen;
-using testing::ProcessResult;
+using test_support::BlockPrompt;
+using test_support::DeviceList;
+using test_support::kClearScreen;
+using test_support::ProcessResult;
 
 constexpr char kLineStart[] = "\x1b[0;0H\x1b[0J";
 
@@ -32,7 +32,7 @@ int Count(const std::string& text, const std::string& part) {
 // Runs one block on the default device until `lines` status lines are out.
 ProcessResult RunUntilStatusLines(std::vector<std::string> environment,
                                   int lines) {
-  return testing::RunVramcheck(
+  return test_support::RunVramcheck(
       std::move(environment), "1\n", [lines](const std::string& out) {
         return Count(out, "Total Error: ") >= lines &&
                out.back() != ' ';  // the number has arrived
@@ -64,7 +64,7 @@ TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
 }
 
 TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
-  const std::string log = ::testing::TempDir() + "test-run-flip.log";
+  const std::string log = testing::TempDir() + "test-run-flip.log";
   std::remove(log.c_str());
   const ProcessResult result = RunUntilStatusLines(
       {"SIMGPU_BIT_FAULTS=0:0x1000:0x00000100", "SIMGPU_LOG=" + log}, 2);
@@ -82,7 +82,7 @@ TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
 // Runs one block to the end of the program.
 ProcessResult RunToEnd(std::vector<std::string> environment,
                        std::string input = "1\n") {
-  return testing::RunVramcheck(std::move(environment), std::move(input),
+  return test_support::RunVramcheck(std::move(environment), std::move(input),
                                nullptr);
 }
 
