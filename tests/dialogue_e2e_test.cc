@@ -182,14 +182,25 @@ TEST(DialogueTest, LaterQueriesAreSkippedForADeviceThatFailsATest) {
 }
 
 TEST(DialogueTest, EmptyWorkItemSizesAreExplained) {
-  const ProcessResult result =
-      Vramcheck({"SIMGPU_DEVICE0_MAX_WORK_ITEM_SIZES="}, "0\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind(
-                "Error: a device reported no maximum work-item sizes (", 0),
-            0u)
-      << result.err;
-  EXPECT_EQ(result.exit_status, 1);
+  ExpectRejected(Vramcheck({"SIMGPU_DEVICE0_MAX_WORK_ITEM_SIZES="}, "0\n"), "",
+                 "Error: a device reported no maximum work-item sizes.");
+}
+
+TEST(DialogueTest, FailedQueriesGetNoAdviceAboutBlocks) {
+  // Discovery runs before any block count is asked for.
+  ExpectRejected(
+      Vramcheck({"SIMGPU_DEVICE0_FAIL_QUERY=AVAILABLE=-5"}, "0\n"), "",
+      "Error: clGetDeviceInfo failed with CL_OUT_OF_RESOURCES (-5): the "
+      "device could not provide the resources.");
+}
+
+TEST(DialogueTest, FailedNameQueryIsExplainedOnALineOfItsOwn) {
+  // The device's line stays unfinished on standard output; the message must
+  // not continue it on a terminal that shows both streams.
+  ExpectRejected(Vramcheck({"SIMGPU_DEVICE0_FAIL_QUERY=NAME=-5"}, "0\n"),
+                 "Device Number: Device Name\n0: ",
+                 "\nError: clGetDeviceInfo failed with CL_OUT_OF_RESOURCES "
+                 "(-5): the device could not provide the resources.");
 }
 
 TEST(DialogueTest, PlatformsKeepTheirOrderAndNamesAreShownAsGiven) {

@@ -2,6 +2,7 @@
 
 #include "app/error_message.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <new>
@@ -29,19 +30,36 @@ TEST(ErrorMessageTest, KnowsStatusesOfNewerHeaders) {
   EXPECT_STREQ(ClStatusName(CL_OUT_OF_RESOURCES), "CL_OUT_OF_RESOURCES");
 }
 
-TEST(ErrorMessageTest, SuggestsFewerBlocksWhenMemoryRunsOut) {
-  EXPECT_NE(Describe(cl::Error(CL_MEM_OBJECT_ALLOCATION_FAILURE,
-                               "clCreateBuffer"))
-                .find("(-4): the device could not provide the resources"),
-            std::string::npos);
+TEST(ErrorMessageTest, SuggestsFewerBlocksOnlyWhereBlocksTakeTheMemory) {
+  for (const char* call :
+       {"clCreateBuffer", "clEnqueueNDRangeKernel", "clEnqueueMapBuffer"}) {
+    for (cl_int status : {CL_MEM_OBJECT_ALLOCATION_FAILURE, CL_OUT_OF_RESOURCES}) {
+      EXPECT_EQ(Describe(cl::Error(status, call)),
+                fmt::format("Error: {} failed with {} ({}): the device could "
+                            "not provide the resources; try fewer blocks.",
+                            call, ClStatusName(status), status));
+    }
+  }
+  // A query made before any block count was asked for: fewer blocks would
+  // change nothing.
+  for (const char* call : {"clGetDeviceInfo", "clCreateContext", "clFinish"}) {
+    EXPECT_EQ(Describe(cl::Error(CL_OUT_OF_RESOURCES, call)),
+              fmt::format("Error: {} failed with CL_OUT_OF_RESOURCES (-5): the "
+                          "device could not provide the resources.",
+                          call));
+  }
 }
 
-TEST(ErrorMessageTest, ExplainsHostErrors) {
+TEST(ErrorMessageTest, HostErrorsSayWhatFailed) {
   EXPECT_EQ(Describe(std::bad_alloc()),
             "Error: the computer ran out of memory.");
-  EXPECT_EQ(Describe(std::out_of_range("vector::_M_range_check")),
-            "Error: a device reported no maximum work-item sizes "
-            "(vector::_M_range_check).");
+  // Discovery and preparation each say what was missing.
+  EXPECT_EQ(Describe(std::out_of_range(
+                "a device reported no maximum work-item sizes")),
+            "Error: a device reported no maximum work-item sizes.");
+  EXPECT_EQ(Describe(std::out_of_range(
+                "the OpenCL driver gave a context without devices")),
+            "Error: the OpenCL driver gave a context without devices.");
 }
 
 }  // namespace

@@ -1,20 +1,31 @@
 #include "app/error_message.h"
 
 #include <new>
-#include <stdexcept>
+#include <string_view>
 
 #include <fmt/format.h>
 
 namespace vramcheck {
 namespace {
 
-std::string Hint(cl_int status) {
+// Calls whose shortage of device memory fewer blocks can relieve: allocating
+// a block, and launching or mapping, where drivers that allocate lazily
+// report it.
+bool UsesBlockMemory(std::string_view call) {
+  return call == "clCreateBuffer" || call == "clEnqueueNDRangeKernel" ||
+         call == "clEnqueueMapBuffer";
+}
+
+std::string Hint(cl_int status, std::string_view call) {
   switch (status) {
     case CL_PLATFORM_NOT_FOUND_KHR:
       return ": no OpenCL driver is installed";
     case CL_MEM_OBJECT_ALLOCATION_FAILURE:
     case CL_OUT_OF_RESOURCES:
-      return ": the device could not provide the resources; try fewer blocks";
+      return UsesBlockMemory(call)
+                 ? ": the device could not provide the resources; try fewer "
+                   "blocks"
+                 : ": the device could not provide the resources";
     case CL_OUT_OF_HOST_MEMORY:
       return ": the computer ran out of memory";
     default:
@@ -25,7 +36,7 @@ std::string Hint(cl_int status) {
 std::string DescribeClError(const cl::Error& error) {
   return fmt::format("Error: {} failed with {} ({}){}.", error.what(),
                      ClStatusName(error.err()), error.err(),
-                     Hint(error.err()));
+                     Hint(error.err(), error.what()));
 }
 
 std::string DeviceName(const cl::Device& device) {
@@ -142,10 +153,6 @@ std::string DescribeException(std::exception_ptr error) {
     return DescribeBuildError(e);
   } catch (const cl::Error& e) {
     return DescribeClError(e);
-  } catch (const std::out_of_range& e) {
-    return fmt::format(
-        "Error: a device reported no maximum work-item sizes ({}).",
-        e.what());
   } catch (const std::bad_alloc&) {
     return "Error: the computer ran out of memory.";
   } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include <CL/opencl.hpp>
 
 #include "app/error_message.h"
+#include "app/line_tracker.h"
 #include "app/status_report.h"
 #include "devices/device_discovery.h"
 #include "test_engine/memory_tester.h"
@@ -38,10 +39,8 @@ std::int64_t MonotonicNs() {
 }
 
 // Prepares `block_count` blocks on `device` and runs passes until one fails,
-// which never happens on its own. Sets `screen_cleared` once the status
-// screen is up.
-int TestDevice(const cl::Device& device, std::int32_t block_count,
-               bool& screen_cleared) {
+// which never happens on its own.
+int TestDevice(const cl::Device& device, std::int32_t block_count) {
   auto memory_test = std::make_unique<MemoryTest>(device);
   std::uint64_t total_bytes = 0;
   if (!memory_test->Prepare(total_bytes,
@@ -59,7 +58,6 @@ int TestDevice(const cl::Device& device, std::int32_t block_count,
   vramcheck::StatusReport report(MonotonicNs());
 
   std::cout << "\033[2J\033[0;0H";
-  screen_cleared = true;
   for (std::uint32_t iteration = 1;; ++iteration) {
     const std::int64_t pass_start = MonotonicNs();
     if (!memory_test->RunPass(word_errors, bit_errors, write_speeds,
@@ -76,7 +74,7 @@ int TestDevice(const cl::Device& device, std::int32_t block_count,
 
 // Lists the testable devices, asks for a device and a block count, checks
 // both, and tests.
-int Run(bool& screen_cleared) {
+int Run() {
   std::vector<cl::Device> devices;
   vramcheck::FindTestableDevices(devices);
   if (devices.empty()) return Fail("Device not found.");
@@ -103,18 +101,19 @@ int Run(bool& screen_cleared) {
       static_cast<std::uint64_t>(block_count) > max_blocks) {
     return Fail("Invalid memory blocks number.");
   }
-  return TestDevice(device, block_count, screen_cleared);
+  return TestDevice(device, block_count);
 }
 
 }  // namespace
 
 int main() {
-  bool screen_cleared = false;
+  const vramcheck::LineTracker standard_output(std::cout);
   try {
-    return Run(screen_cleared);
+    return Run();
   } catch (...) {
-    // The status line has no newline of its own.
-    if (screen_cleared) std::cerr << '\n';
+    // The status line, or a device line whose name could not be queried,
+    // has no newline of its own.
+    if (standard_output.line_open()) std::cerr << '\n';
     std::cerr << vramcheck::DescribeException(std::current_exception())
               << std::endl;
     return 1;

@@ -1,6 +1,7 @@
 #include "devices/device_discovery.h"
 
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "test_engine/memory_tester.h"
@@ -8,16 +9,22 @@
 namespace vramcheck {
 namespace {
 
-// Both kernels run in work-groups of 64 work-items.
-constexpr std::size_t kWorkGroupSize = 64;
-
 // The device program counts errors with 32-bit atomic adds on global memory.
 constexpr char kRequiredExtension[] = "cl_khr_global_int32_base_atomics";
 
+// The first of the device's maximum work-item sizes, for dimension 0.
+std::size_t MaxWorkItemSize0(const cl::Device& device) {
+  const std::vector<std::size_t> sizes =
+      device.getInfo<CL_DEVICE_MAX_WORK_ITEM_SIZES>();
+  if (sizes.empty()) {
+    throw std::out_of_range("a device reported no maximum work-item sizes");
+  }
+  return sizes[0];
+}
+
 bool IsTestable(const cl::Device& device) {
   return device.getInfo<CL_DEVICE_MAX_WORK_GROUP_SIZE>() >= kWorkGroupSize &&
-         device.getInfo<CL_DEVICE_MAX_WORK_ITEM_SIZES>().at(0) >=
-             kWorkGroupSize &&
+         MaxWorkItemSize0(device) >= kWorkGroupSize &&
          device.getInfo<CL_DEVICE_MAX_MEM_ALLOC_SIZE>() >= kBlockSize &&
          device.getInfo<CL_DEVICE_AVAILABLE>() != CL_FALSE &&
          device.getInfo<CL_DEVICE_COMPILER_AVAILABLE>() != CL_FALSE &&

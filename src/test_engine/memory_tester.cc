@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "kernels/device_program.h"
@@ -57,12 +58,17 @@ bool MemoryTest::Prepare(std::uint64_t& total_bytes_out,
   cl::Context context(device_);
   const std::vector<cl::Device> devices =
       context.getInfo<CL_CONTEXT_DEVICES>();
-  cl::CommandQueue queue(context, devices.at(0), CL_QUEUE_PROFILING_ENABLE);
+  if (devices.empty()) {
+    throw std::out_of_range("the OpenCL driver gave a context without devices");
+  }
+  cl::CommandQueue queue(context, devices[0], CL_QUEUE_PROFILING_ENABLE);
   cl::Kernel write_kernel;
   cl::Kernel read_kernel;
   {
-    // Built at construction with "-cl-std=CL2.0"; a failed build throws
-    // cl::BuildError with every device's log.
+    // Built at construction. The build option "-cl-std=CL2.0" is the
+    // bindings' default for this constructor (CL_HPP_CL_1_2_DEFAULT_BUILD
+    // is not defined); a test checks that the driver receives it. A failed
+    // build throws cl::BuildError with every device's log.
     const cl::Program program(context, std::string(kDeviceProgram),
                               /*build=*/true);
     write_kernel = cl::Kernel(program, "Write");

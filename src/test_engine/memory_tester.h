@@ -2,6 +2,7 @@
 #define VRAMCHECK_TEST_ENGINE_MEMORY_TESTER_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <stop_token>
@@ -14,6 +15,9 @@ namespace vramcheck {
 // Size of one block of device memory under test: 128 MiB, 0.125 GiB.
 inline constexpr std::uint64_t kBlockSize = 0x8000000;
 
+// Both kernels run in work-groups of this many work-items along dimension 0.
+inline constexpr std::size_t kWorkGroupSize = 64;
+
 // The pattern parameter of pass `iteration`, wrapping at 32 bits.
 constexpr std::uint32_t CalcParam(std::uint32_t iteration) {
   return iteration * 1048839u;
@@ -23,7 +27,7 @@ constexpr std::uint32_t CalcParam(std::uint32_t iteration) {
 // element, in work-groups of 64, from an explicit zero offset.
 inline const cl::NDRange kLaunchOffset(0, 0, 0);
 inline const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
-inline const cl::NDRange kLaunchLocal(64, 1, 1);
+inline const cl::NDRange kLaunchLocal(kWorkGroupSize, 1, 1);
 
 // Number of whole blocks that fit into `global_mem_size` bytes beside the
 // 8-byte error counter buffer: (global_mem_size - 8) >> 27, and 0 when the
@@ -54,7 +58,8 @@ class MemoryTest {
   // and the counters (`total_bytes_out` set to 0). On success sets
   // `total_bytes_out` to block_count * kBlockSize. OpenCL failures throw
   // cl::Error (cl::BuildError for the program build) and leave the object
-  // unprepared with everything created so far released.
+  // unprepared with everything created so far released; a context that
+  // lists no device throws std::out_of_range.
   bool Prepare(std::uint64_t& total_bytes_out, std::uint64_t block_count);
 
   // Runs one pass: writes the pattern of `iteration` into every block, then
