@@ -17,6 +17,7 @@ namespace vramcheck {
 namespace {
 
 using test_support::Element;
+using test_support::ReferenceReadElement;
 using test_support::ReferenceValue;
 
 constexpr std::uint32_t kElements = kBlockSize / sizeof(Element);
@@ -51,6 +52,24 @@ class KernelsTest : public testing::Test {
                                  cl::NDRange(0x4000, 0x200, 1),
                                  cl::NDRange(64, 1, 1));
     queue_->finish();
+  }
+  // Runs Read for the one work-group of 64 work-items whose first id is
+  // `first_id`, from zeroed counters; returns {words, bits}.
+  static std::vector<std::uint32_t> ReadGroup(std::uint32_t first_id,
+                                              std::uint32_t calc_param,
+                                              std::uint32_t iter) {
+    std::vector<std::uint32_t> counters = {0, 0};
+    queue_->enqueueWriteBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
+    read_->setArg(0, *counters_);
+    read_->setArg(1, *block_);
+    read_->setArg(2, calc_param);
+    read_->setArg(3, iter);
+    queue_->enqueueNDRangeKernel(
+        *read_, cl::NDRange(first_id % 0x4000, first_id / 0x4000, 0),
+        cl::NDRange(64, 1, 1), cl::NDRange(64, 1, 1));
+    queue_->finish();
+    queue_->enqueueReadBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
+    return counters;
   }
   static void WriteBlock(std::uint32_t calc_param) {
     write_->setArg(0, *block_);
@@ -193,6 +212,41 @@ TEST_F(KernelsTest, ReadVisitsEveryElementExactlyOnce) {
                                           static_cast<std::uint32_t>(
                                               total_bits)}))
         << "pass " << iter;
+  }
+}
+
+TEST(ReadOrderTest, ReferenceGivesTheWorkedAddresses) {
+  EXPECT_EQ(ReferenceReadElement(0, kFirstPass, 1), 0x4EEu);
+  EXPECT_EQ(ReferenceReadElement(1, kFirstPass, 1), 0x4F9u);
+  EXPECT_EQ(ReferenceReadElement(0x2000, kFirstPass, 1), 0x24F5u);
+  EXPECT_EQ(ReferenceReadElement(0x7FFFFF, kFirstPass, 1), 0x7FE0DCu);
+  EXPECT_EQ(ReferenceReadElement(0, kFirstPass * 2, 2), 0x9DCu);
+}
+
+TEST_F(KernelsTest, EachWorkItemReadsTheElementOfItsPass) {
+  // One bit is flipped in each element that the reference says a work-group
+  // reads; running that work-group alone must find all 64 and nothing else.
+  // The read order changes with the pass number and the pattern parameter,
+  // each on its own, so both are varied separately.
+  struct Pass {
+    std::uint32_t calc_param, iter;
+  };
+  for (const Pass pass : {Pass{kFirstPass, 1}, Pass{kFirstPass * 2, 2},
+                          Pass{kFirstPass, 2}, Pass{kFirstPass * 2, 1}}) {
+    WriteBlock(pass.calc_param);
+    for (std::uint32_t first_id : {0u, 0x2000u * 300 + 64 * 77, kElements - 64}) {
+      for (std::uint32_t id = first_id; id < first_id + 64; ++id) {
+        const std::uint32_t element =
+            ReferenceReadElement(id, pass.calc_param, pass.iter);
+        Element value = ReferenceValue(element, pass.calc_param);
+        value[id % 4] ^= 1u << (id % 32);
+        Store(element, value);
+      }
+      EXPECT_EQ(ReadGroup(first_id, pass.calc_param, pass.iter),
+                (std::vector<std::uint32_t>{64, 64}))
+          << "work-items from " << first_id << ", calc_param "
+          << pass.calc_param << ", iter " << pass.iter;
+    }
   }
 }
 

@@ -28,6 +28,18 @@ inline Element ReferenceValue(std::uint32_t index, std::uint32_t calc_param) {
   return value;
 }
 
+// Host reference of the read order: the element that work-item `id` of a
+// Read launch checks, in the pass with `calc_param` and number `iter`. It
+// stays within the id's own granule of 8192 elements.
+inline std::uint32_t ReferenceReadElement(std::uint32_t id,
+                                          std::uint32_t calc_param,
+                                          std::uint32_t iter) {
+  constexpr std::uint32_t kGranule = 0x2000;
+  const std::uint32_t position =
+      (11 * id + 999 * iter + calc_param + 7 * (id / kGranule)) % kGranule;
+  return id - id % kGranule + position;
+}
+
 }  // namespace vramcheck::test_support
 
 #endif  // VRAMCHECK_TESTS_PATTERN_REFERENCE_H_

@@ -34,6 +34,8 @@ TEST_F(PrepareTest, NoBlocksStillCreatesEverythingElse) {
             (Lines{"create context", "create queue", "create program",
                    "create kernel Write", "create kernel Read",
                    "create buffer 8"}));
+  // The device program needs OpenCL C 2.0 as the build option.
+  EXPECT_EQ(Log("build"), Lines{"build program -cl-std=CL2.0"});
   std::vector<std::uint32_t> words = {5}, bits = {5};
   std::vector<float> writes = {5}, reads = {5};
   EXPECT_TRUE(test.RunPass(words, bits, writes, reads, 1, std::stop_token()));

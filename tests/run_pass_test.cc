@@ -119,6 +119,22 @@ TEST_F(RunPassTest, StuckBitsAreFoundWhenThePatternDisagrees) {
   EXPECT_LT(passes_with_errors, 12);
 }
 
+TEST_F(RunPassTest, KernelsGetThePassNumberAndItsPatternParameter) {
+  Prepare(2);
+  for (std::uint32_t iteration : {1u, 2u, 4095u}) {
+    std::remove(LogPath().c_str());
+    ASSERT_TRUE(Pass(iteration));
+    const std::string calc_param = std::to_string(iteration * 1048839u);
+    const std::string pass = std::to_string(iteration);
+    EXPECT_EQ(Log("arg"),
+              (std::vector<std::string>{
+                  "arg Write 1 " + calc_param, "arg Write 1 " + calc_param,
+                  "arg Read 2 " + calc_param, "arg Read 3 " + pass,
+                  "arg Read 2 " + calc_param, "arg Read 3 " + pass}))
+        << "pass " << iteration;
+  }
+}
+
 TEST_F(RunPassTest, NotPreparedRefusesAndKeepsTheResults) {
   words_ = {1, 2};
   reads_ = {3.0f};

@@ -71,7 +71,9 @@ cl_int CL_API_CALL BuildProgram(cl_program program, cl_uint num_devices,
     }
   }
   cl_device_id pocl_device = GetPocl()->device;
-  LogEvent("build program");
+  LogEvent(options == nullptr || *options == '\0'
+               ? std::string("build program")
+               : std::string("build program ") + options);
   const cl_int status = PoclApi().clBuildProgram(
       own->pocl, num_devices > 0 ? 1 : 0,
       num_devices > 0 ? &pocl_device : nullptr, options, nullptr, nullptr);
@@ -131,11 +133,17 @@ cl_kernel CL_API_CALL CreateKernel(cl_program program, const char* name,
   return Wrap(kernel);
 }
 
+// Logs the 32-bit scalar arguments, which carry the pass's parameters.
 cl_int CL_API_CALL SetKernelArg(cl_kernel kernel, cl_uint index, size_t size,
                                 const void* value) {
   const Kernel* own = Unwrap<Kernel>(kernel);
   if (own == nullptr) return CL_INVALID_KERNEL;
-  return PoclApi().clSetKernelArg(own->pocl, index, size, value);
+  const cl_int status = PoclApi().clSetKernelArg(own->pocl, index, size, value);
+  if (status == CL_SUCCESS && size == sizeof(cl_uint) && value != nullptr) {
+    LogEvent("arg " + own->name + " " + std::to_string(index) + " " +
+             std::to_string(*static_cast<const cl_uint*>(value)));
+  }
+  return status;
 }
 
 cl_int CL_API_CALL GetKernelInfo(cl_kernel kernel, cl_kernel_info param,

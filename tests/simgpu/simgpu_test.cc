@@ -240,7 +240,8 @@ TEST(SimGpuLogTest, RecordsLifetimesAndFailsConfiguredBlock) {
             (std::vector<std::string>{
                 "create context", "create queue", "create program",
                 "build program", "create kernel Write", "create block 0",
-                "create block 1", "create buffer 64", "launch Write",
+                "create block 1", "create buffer 64",
+                "arg Write 1 " + std::to_string(kPattern), "launch Write",
                 "query 2 MAX_MEM_ALLOC_SIZE", "release buffer 64",
                 "release block 1", "release block 0", "release kernel Write",
                 "release program", "release queue", "release context"}));
