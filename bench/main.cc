@@ -1,185 +1,174 @@
 // vramcheck_bench: measures on one OpenCL device how close the tester's
-// Write and Read kernels come to a plain streaming store and load, with the
-// driver's fill and copy for reference, and how much of a tester pass the
-// kernels take. Prints a table and writes the raw numbers to a JSON file.
+// Write and Read kernels come to a plain streaming store and load on the
+// same block, and how much of a whole tester pass its kernels take.
+//
+//   vramcheck_bench [PLATFORM DEVICE]
+//
+// Without arguments it takes the first GPU of any platform, else the first
+// device of the first platform. It prints aligned columns: one row per
+// figure with its median, minimum, maximum and number of usable samples,
+// then the ratios of the medians in percent.
 
-#include <chrono>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include <CL/opencl.hpp>
-#include <fmt/chrono.h>
 #include <fmt/format.h>
 
 #include "app/error_message.h"
 #include "bench/kernel_timing.h"
-#include "bench/options.h"
 #include "bench/pass_timing.h"
-#include "bench/report.h"
+#include "bench/statistics.h"
 #include "test_engine/memory_tester.h"
 
 namespace {
 
-using vramcheck::bench::BenchResults;
-using vramcheck::bench::Options;
+using vramcheck::bench::Case;
+using vramcheck::bench::Spread;
 
-// Untimed rounds and passes first: they touch every page of the fresh
+// Untimed rounds and passes come first: they touch every page of the fresh
 // blocks and let the clocks settle.
 constexpr std::uint32_t kWarmups = 2;
-
-std::string DeviceTypeName(cl_device_type type) {
-  const std::pair<cl_device_type, const char*> kTypes[] = {
-      {CL_DEVICE_TYPE_CPU, "CPU"},
-      {CL_DEVICE_TYPE_GPU, "GPU"},
-      {CL_DEVICE_TYPE_ACCELERATOR, "ACCELERATOR"}};
-  std::string name;
-  for (const auto& [bit, label] : kTypes) {
-    if ((type & bit) == 0) continue;
-    if (!name.empty()) name += '+';
-    name += label;
-  }
-  return name.empty() ? "OTHER" : name;
-}
-
-std::vector<cl::Device> AllDevices(const cl::Platform& platform) {
-  std::vector<cl::Device> devices;
-  platform.getDevices(CL_DEVICE_TYPE_ALL, &devices);
-  return devices;
-}
-
-// One line per platform, then "P D TYPE NAME" for each of its devices.
-int ListDevices() {
-  std::vector<cl::Platform> platforms;
-  cl::Platform::get(&platforms);
-  for (std::size_t p = 0; p < platforms.size(); ++p) {
-    fmt::print("platform {}: {}\n", p,
-               platforms[p].getInfo<CL_PLATFORM_NAME>());
-    const std::vector<cl::Device> devices = AllDevices(platforms[p]);
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-      fmt::print("  {} {} {} {}\n", p, d,
-                 DeviceTypeName(devices[d].getInfo<CL_DEVICE_TYPE>()),
-                 devices[d].getInfo<CL_DEVICE_NAME>());
-    }
-  }
-  return 0;
-}
+constexpr std::uint32_t kReps = 25;
+constexpr std::uint32_t kPassBlocks = 2;
 
 int Fail(std::string_view message) {
   fmt::print(stderr, "vramcheck_bench: {}\n", message);
   return 1;
 }
 
-std::string UtcNow() {
-  return fmt::format("{:%Y-%m-%dT%H:%M:%SZ}",
-                     fmt::gmtime(std::chrono::system_clock::to_time_t(
-                         std::chrono::system_clock::now())));
+std::vector<cl::Device> Devices(const cl::Platform& platform,
+                                cl_device_type type) {
+  std::vector<cl::Device> devices;
+  platform.getDevices(type, &devices);
+  return devices;
 }
 
-bool MeasureKernels(const cl::Device& device, BenchResults& results,
-                    std::string& failure) {
-  vramcheck::bench::KernelTiming timing(device);
-  if (!timing.CheckRead(failure)) return false;
-  for (std::uint32_t i = 0; i < kWarmups; ++i) timing.RunRound();
-  for (std::uint32_t i = 0; i < results.reps; ++i) {
-    const vramcheck::bench::RoundTimes times = timing.RunRound();
-    for (int c = 0; c < vramcheck::bench::kCaseCount; ++c) {
-      results.case_ns[c].push_back(times[c]);
-    }
+std::optional<std::size_t> Index(const char* text) {
+  const std::string_view view(text);
+  std::size_t value = 0;
+  const auto [end, status] =
+      std::from_chars(view.data(), view.data() + view.size(), value);
+  if (status != std::errc() || end != view.data() + view.size()) {
+    return std::nullopt;
   }
-  return timing.CheckRounds(failure);
+  return value;
 }
 
-// Finds the device `options` name and checks that it can hold the blocks.
-bool SelectDevice(const Options& options, cl::Platform& platform,
-                  cl::Device& device, std::string& failure) {
+// The device the arguments name, or the default; nullopt after listing
+// every device on standard error when there is no such device.
+std::optional<cl::Device> ChooseDevice(int argc, char** argv) {
   std::vector<cl::Platform> platforms;
   cl::Platform::get(&platforms);
-  if (options.platform >= platforms.size()) {
-    failure =
-        fmt::format("no platform {}; --list shows them", options.platform);
-    return false;
+  if (argc == 1) {
+    for (const cl::Platform& platform : platforms) {
+      const auto gpus = Devices(platform, CL_DEVICE_TYPE_GPU);
+      if (!gpus.empty()) return gpus[0];
+    }
   }
-  platform = platforms[options.platform];
-  const std::vector<cl::Device> devices = AllDevices(platform);
-  if (options.device >= devices.size()) {
-    failure = fmt::format("platform {} has no device {}; --list shows them",
-                          options.platform, options.device);
-    return false;
+  const auto p = argc == 3 ? Index(argv[1]) : std::optional<std::size_t>(0);
+  const auto d = argc == 3 ? Index(argv[2]) : std::optional<std::size_t>(0);
+  if (argc == 1 || argc == 3) {
+    if (p && d && *p < platforms.size()) {
+      const auto devices = Devices(platforms[*p], CL_DEVICE_TYPE_ALL);
+      if (*d < devices.size()) return devices[*d];
+    }
   }
-  device = devices[options.device];
-  if (vramcheck::MaxBlocks(device.getInfo<CL_DEVICE_GLOBAL_MEM_SIZE>()) <
-      options.blocks) {
-    failure = fmt::format("the device cannot hold {} blocks of 128 MiB",
-                          options.blocks);
-    return false;
+  fmt::print(stderr, "usage: vramcheck_bench [PLATFORM DEVICE]\n");
+  for (std::size_t i = 0; i < platforms.size(); ++i) {
+    const auto devices = Devices(platforms[i], CL_DEVICE_TYPE_ALL);
+    for (std::size_t j = 0; j < devices.size(); ++j) {
+      fmt::print(stderr, "  {} {}: {}\n", i, j,
+                 devices[j].getInfo<CL_DEVICE_NAME>());
+    }
   }
-  return true;
+  return std::nullopt;
 }
 
-int Bench(const Options& options) {
-  cl::Platform platform;
-  cl::Device device;
-  std::string failure;
-  if (!SelectDevice(options, platform, device, failure)) return Fail(failure);
-  // Opened first so that an unwritable path costs no measuring.
-  std::ofstream out(options.out);
-  if (!out) return Fail(fmt::format("cannot write {}", options.out));
-
-  BenchResults results;
-  results.platform = platform.getInfo<CL_PLATFORM_NAME>();
-  results.device = device.getInfo<CL_DEVICE_NAME>();
-  results.driver = device.getInfo<CL_DRIVER_VERSION>();
-  results.started = UtcNow();
-  results.warmups = kWarmups;
-  results.reps = options.reps;
-  results.blocks = options.blocks;
-  fmt::print("vramcheck_bench run of {}\n", results.started);
-  fmt::print("device {}.{}: {} ({}, driver {})\n", options.platform,
-             options.device, results.device, results.platform, results.driver);
-  fmt::print("{} timed repetitions after {} warm-ups; passes over {} blocks\n",
-             results.reps, kWarmups, results.blocks);
-
-  fmt::print("timing the kernels, the fill and the copy...\n");
-  std::fflush(stdout);
-  if (!MeasureKernels(device, results, failure)) return Fail(failure);
-  fmt::print("timing tester passes...\n\n");
-  std::fflush(stdout);
-  if (!vramcheck::bench::TimePasses(device, results.blocks, kWarmups,
-                                    results.reps, results.passes, failure)) {
-    return Fail(failure);
+// Prints one row and returns its median.
+std::optional<double> Row(std::string_view name, std::vector<double> values) {
+  const std::optional<Spread> spread =
+      vramcheck::bench::Summarize(std::move(values));
+  if (!spread) {
+    fmt::print("{:<22}{:>10}{:>10}{:>10}{:>9}\n", name, "n/a", "n/a", "n/a", 0);
+    return std::nullopt;
   }
+  fmt::print("{:<22}{:>10.2f}{:>10.2f}{:>10.2f}{:>9}\n", name, spread->median,
+             spread->min, spread->max, spread->count);
+  return spread->median;
+}
 
-  fmt::print("{}", vramcheck::bench::FormatReport(results));
-  out << vramcheck::bench::FormatJson(results);
-  out.close();
-  if (!out) return Fail(fmt::format("cannot write {}", options.out));
-  fmt::print("\nraw numbers written to {}\n", options.out);
+void Ratio(std::string_view name, std::optional<double> numerator,
+           std::optional<double> denominator) {
+  if (numerator && denominator && *denominator > 0) {
+    fmt::print("{:<22}{:>10.1f}\n", name, *numerator / *denominator * 100);
+  } else {
+    fmt::print("{:<22}{:>10}\n", name, "n/a");
+  }
+}
+
+int Bench(const cl::Device& device) {
+  fmt::print("device: {} ({})\n", device.getInfo<CL_DEVICE_NAME>(),
+             device.getInfo<CL_DRIVER_VERSION>());
+  fmt::print("{} repetitions after {} warm-ups; passes over {} blocks\n\n",
+             kReps, kWarmups, kPassBlocks);
+  std::fflush(stdout);
+
+  vramcheck::bench::KernelTiming timing(device);
+  for (std::uint32_t i = 0; i < kWarmups; ++i) timing.RunRound();
+  std::array<std::vector<std::int64_t>, vramcheck::bench::kCaseCount> case_ns;
+  for (std::uint32_t i = 0; i < kReps; ++i) {
+    const auto times = timing.RunRound();
+    for (int c = 0; c < vramcheck::bench::kCaseCount; ++c) {
+      case_ns[c].push_back(times[c]);
+    }
+  }
+  if (!timing.Clean()) return Fail("a kernel saw a value it did not expect");
+  const auto passes = vramcheck::bench::TimePasses(device, kPassBlocks,
+                                                   kWarmups, kReps);
+  if (!passes) return Fail("the tester's passes did not run clean");
+
+  fmt::print("{:<22}{:>10}{:>10}{:>10}{:>9}\n", "figure", "median", "min",
+             "max", "samples");
+  std::array<std::optional<double>, vramcheck::bench::kCaseCount> gib_s;
+  for (int c = 0; c < vramcheck::bench::kCaseCount; ++c) {
+    gib_s[c] = Row(fmt::format("{}_gib_s", vramcheck::bench::kCaseNames[c]),
+                   vramcheck::bench::GibPerSecond(vramcheck::kBlockSize,
+                                                  case_ns[c]));
+  }
+  std::vector<double> wall_ms, efficiency, host_us;
+  for (const vramcheck::bench::PassSample& pass : *passes) {
+    wall_ms.push_back(static_cast<double>(pass.wall_ns) / 1e6);
+    if (const auto share = vramcheck::bench::Efficiency(pass)) {
+      efficiency.push_back(*share * 100);
+      host_us.push_back((static_cast<double>(pass.wall_ns) - *pass.kernel_ns) /
+                        1e3 / kPassBlocks);
+    }
+  }
+  Row("pass_wall_ms", wall_ms);
+  const auto pass_efficiency = Row("pass_efficiency_pct", efficiency);
+  Row("host_us_per_block", host_us);
+
+  fmt::print("\n{:<22}{:>10}\n", "ratio", "pct");
+  Ratio("write/plain_store", gib_s[Case::kWrite], gib_s[Case::kPlainStore]);
+  Ratio("read/plain_load", gib_s[Case::kRead], gib_s[Case::kPlainLoad]);
+  Ratio("read/permuted_load", gib_s[Case::kRead], gib_s[Case::kPermutedLoad]);
+  Ratio("pass_efficiency", pass_efficiency, 100.0);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  Options options;
-  std::string error;
-  if (!vramcheck::bench::ParseOptions(args, options, error)) {
-    fmt::print(stderr, "vramcheck_bench: {}\n{}", error,
-               vramcheck::bench::kUsage);
-    return 2;
-  }
-  if (options.help) {
-    fmt::print("{}", vramcheck::bench::kUsage);
-    return 0;
-  }
   try {
-    return options.list ? ListDevices() : Bench(options);
+    const std::optional<cl::Device> device = ChooseDevice(argc, argv);
+    return device ? Bench(*device) : 2;
   } catch (...) {
     return Fail(vramcheck::DescribeException(std::current_exception()));
   }
