@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,45 +48,37 @@ class KernelsTest : public testing::Test {
     delete context_;
   }
 
-  static void Launch(const cl::Kernel& kernel) {
-    queue_->enqueueNDRangeKernel(kernel, cl::NDRange(0, 0, 0),
-                                 cl::NDRange(0x4000, 0x200, 1),
-                                 cl::NDRange(64, 1, 1));
+  // Launches `kernel` over the work-items from `offset`, all of the block's
+  // unless `global` says fewer, and waits for it.
+  static void Launch(const cl::Kernel& kernel,
+                     const cl::NDRange& offset = cl::NDRange(0, 0, 0),
+                     const cl::NDRange& global = cl::NDRange(0x4000, 0x200, 1)) {
+    queue_->enqueueNDRangeKernel(kernel, offset, global, cl::NDRange(64, 1, 1));
     queue_->finish();
-  }
-  // Runs Read for the one work-group of 64 work-items whose first id is
-  // `first_id`, from zeroed counters; returns {words, bits}.
-  static std::vector<std::uint32_t> ReadGroup(std::uint32_t first_id,
-                                              std::uint32_t calc_param,
-                                              std::uint32_t iter) {
-    std::vector<std::uint32_t> counters = {0, 0};
-    queue_->enqueueWriteBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
-    read_->setArg(0, *counters_);
-    read_->setArg(1, *block_);
-    read_->setArg(2, calc_param);
-    read_->setArg(3, iter);
-    queue_->enqueueNDRangeKernel(
-        *read_, cl::NDRange(first_id % 0x4000, first_id / 0x4000, 0),
-        cl::NDRange(64, 1, 1), cl::NDRange(64, 1, 1));
-    queue_->finish();
-    queue_->enqueueReadBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
-    return counters;
   }
   static void WriteBlock(std::uint32_t calc_param) {
     write_->setArg(0, *block_);
     write_->setArg(1, calc_param);
     Launch(*write_);
   }
-  // Runs Read over the block from zeroed counters; returns {words, bits}.
-  static std::vector<std::uint32_t> ReadBlock(std::uint32_t calc_param,
-                                              std::uint32_t iter) {
+  // Runs Read from zeroed counters; returns {words, bits}. By default over
+  // the whole block, else over the one work-group of 64 work-items whose
+  // first id is `*first_id`.
+  static std::vector<std::uint32_t> ReadBlock(
+      std::uint32_t calc_param, std::uint32_t iter,
+      std::optional<std::uint32_t> first_id = std::nullopt) {
     std::vector<std::uint32_t> counters = {0, 0};
     queue_->enqueueWriteBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
     read_->setArg(0, *counters_);
     read_->setArg(1, *block_);
     read_->setArg(2, calc_param);
     read_->setArg(3, iter);
-    Launch(*read_);
+    if (first_id) {
+      Launch(*read_, cl::NDRange(*first_id % 0x4000, *first_id / 0x4000, 0),
+             cl::NDRange(64, 1, 1));
+    } else {
+      Launch(*read_);
+    }
     queue_->enqueueReadBuffer(*counters_, CL_TRUE, 0, 8, counters.data());
     return counters;
   }
@@ -242,7 +235,7 @@ TEST_F(KernelsTest, EachWorkItemReadsTheElementOfItsPass) {
         value[id % 4] ^= 1u << (id % 32);
         Store(element, value);
       }
-      EXPECT_EQ(ReadGroup(first_id, pass.calc_param, pass.iter),
+      EXPECT_EQ(ReadBlock(pass.calc_param, pass.iter, first_id),
                 (std::vector<std::uint32_t>{64, 64}))
           << "work-items from " << first_id << ", calc_param "
           << pass.calc_param << ", iter " << pass.iter;
