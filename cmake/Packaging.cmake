@@ -1,0 +1,73 @@
+# Packages of the installed files: a Debian package on Linux
+# (cpack -G DEB), a ZIP archive of the program and its documents for a
+# Windows build (cpack -G ZIP).
+
+set(VRAMCHECK_PACKAGE_CONTACT "The vramcheck authors <vramcheck@example.org>"
+    CACHE STRING "Maintainer named in the Debian package")
+
+set(CPACK_PACKAGE_NAME vramcheck)
+set(CPACK_PACKAGE_VENDOR "the vramcheck authors")
+set(CPACK_PACKAGE_CONTACT "${VRAMCHECK_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "test the memory of a graphics card through OpenCL")
+set(CPACK_PACKAGE_DESCRIPTION
+    "vramcheck fills blocks of a GPU's memory with a pattern derived from each
+word's position, reads them back in a scrambled order and counts every
+32-bit word and every bit that came back wrong, pass after pass. One status
+line shows the write and read bandwidth and the errors found. It tests the
+GPU devices that the installed OpenCL drivers present.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  # Debian's documents of every package: the copyright file, here the
+  # licence in Debian's format, and the changelog. They go into the Debian
+  # package only, not into a plain installation.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+       changelog_head LIMIT_COUNT 1)
+  if(NOT changelog_head MATCHES "^vramcheck \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/debian/changelog has no entry for "
+                        "version ${PROJECT_VERSION} at its top")
+  endif()
+  set(debian_docs ${PROJECT_BINARY_DIR}/packaging/debian)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" copyright "${licence}")
+  set(copyright ${CMAKE_MATCH_1})
+  string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" licence "${licence}")
+  string(REGEX REPLACE "\n$" "" licence "${licence}")
+  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REGEX REPLACE "\n" "\n " licence " ${licence}")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in
+                 ${debian_docs}/copyright @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+                 ${debian_docs}/changelog COPYONLY)
+  add_custom_command(
+    OUTPUT ${debian_docs}/changelog.gz
+    COMMAND ${GZIP_PROGRAM} -9nkf changelog
+    WORKING_DIRECTORY ${debian_docs}
+    DEPENDS ${debian_docs}/changelog
+    COMMENT "Compressing the Debian changelog")
+  add_custom_target(debian_changelog ALL DEPENDS ${debian_docs}/changelog.gz)
+  install(FILES ${debian_docs}/copyright ${debian_docs}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT debian EXCLUDE_FROM_ALL)
+
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME} debian)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS clinfo)
+  # The OpenCL GPU drivers of Debian and Ubuntu: NVIDIA's (a package in
+  # Debian's non-free section, provided by libnvidia-compute-* on Ubuntu),
+  # AMD's ROCm (Debian 13, Ubuntu 25.10 and later), Intel's compute runtime
+  # and Mesa's.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+      "nvidia-opencl-icd | rocm-opencl-icd | intel-opencl-icd | mesa-opencl-icd")
+endif()
+
+include(CPack)
