@@ -11,6 +11,7 @@
 
 #include <CL/opencl.hpp>
 
+#include "app/console.h"
 #include "app/error_message.h"
 #include "app/status_report.h"
 #include "devices/device_discovery.h"
@@ -109,6 +110,7 @@ int Run(bool& screen_cleared) {
 }  // namespace
 
 int main() {
+  vramcheck::PrepareConsole();
   bool screen_cleared = false;
   try {
     return Run(screen_cleared);
