@@ -11,6 +11,7 @@
 
 #include <CL/opencl.hpp>
 
+#include "app/console.h"
 #include "app/error_message.h"
 #include "app/line_tracker.h"
 #include "app/status_report.h"
@@ -107,6 +108,7 @@ int Run() {
 }  // namespace
 
 int main() {
+  vramcheck::PrepareConsole();
   const vramcheck::LineTracker standard_output(std::cout);
   try {
     return Run();

@@ -1,0 +1,58 @@
+# OpenCL and {fmt} for the Windows build, where neither is installed as a
+# library: the build machine's Khronos headers and {fmt} used header-only, and
+# an import library for OpenCL.dll (which GPU drivers install) made from the
+# functions the C header declares. Defines OpenCL::OpenCL and fmt::fmt as
+# find_package would.
+
+find_path(VRAMCHECK_HOST_INCLUDE_DIR
+  NAMES CL/opencl.hpp fmt/format.h
+  PATHS /usr/include
+  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+  DOC "Folder holding the Khronos OpenCL headers and {fmt}'s headers")
+foreach(header CL/cl.h CL/opencl.hpp fmt/format.h)
+  if(NOT EXISTS ${VRAMCHECK_HOST_INCLUDE_DIR}/${header})
+    message(FATAL_ERROR "The Windows build needs ${header} in "
+      "VRAMCHECK_HOST_INCLUDE_DIR (${VRAMCHECK_HOST_INCLUDE_DIR})")
+  endif()
+endforeach()
+
+# Only these two header folders are visible to the Windows compiler, never
+# the rest of the build machine's headers.
+set(windows_include_dir ${CMAKE_CURRENT_BINARY_DIR}/windows-include)
+file(MAKE_DIRECTORY ${windows_include_dir})
+foreach(folder CL fmt)
+  file(CREATE_LINK ${VRAMCHECK_HOST_INCLUDE_DIR}/${folder}
+       ${windows_include_dir}/${folder} SYMBOLIC)
+endforeach()
+
+# Module definition: every API function of CL/cl.h, named as OpenCL.dll
+# exports it.
+file(READ ${VRAMCHECK_HOST_INCLUDE_DIR}/CL/cl.h cl_header)
+string(REGEX MATCHALL "CL_API_CALL[ \t\r\n]+cl[A-Za-z0-9]+" declarations
+       "${cl_header}")
+list(TRANSFORM declarations REPLACE "^CL_API_CALL[ \t\r\n]+" "")
+list(REMOVE_DUPLICATES declarations)
+list(JOIN declarations "\n" exports)
+set(opencl_def ${CMAKE_CURRENT_BINARY_DIR}/OpenCL.def)
+file(CONFIGURE OUTPUT ${opencl_def}
+     CONTENT "LIBRARY OpenCL.dll\nEXPORTS\n${exports}\n")
+
+set(opencl_import_library ${CMAKE_CURRENT_BINARY_DIR}/libOpenCL.a)
+add_custom_command(
+  OUTPUT ${opencl_import_library}
+  COMMAND ${CMAKE_DLLTOOL} -d ${opencl_def} -l ${opencl_import_library}
+          -D OpenCL.dll
+  DEPENDS ${opencl_def}
+  COMMENT "Making the import library for OpenCL.dll")
+add_custom_target(opencl_import_library DEPENDS ${opencl_import_library})
+
+add_library(OpenCL::OpenCL UNKNOWN IMPORTED)
+set_target_properties(OpenCL::OpenCL PROPERTIES
+  IMPORTED_LOCATION ${opencl_import_library}
+  INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir})
+add_dependencies(OpenCL::OpenCL opencl_import_library)
+
+add_library(fmt::fmt INTERFACE IMPORTED)
+set_target_properties(fmt::fmt PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir}
+  INTERFACE_COMPILE_DEFINITIONS FMT_HEADER_ONLY)
