@@ -1,9 +1,10 @@
 // The real binary on Oclgrind, an OpenCL runtime written by others that
-// interprets every work-item and checks every memory access of a kernel:
-// one whole pass over one block, with Oclgrind's further checks turned on.
+// interprets every work-item and checks every memory access of a kernel.
+// Each test runs one whole pass over one block with Oclgrind's API checks,
+// the second also with its data-race and uninitialised-value detection.
 // Oclgrind reports what it finds on standard error, where the tester itself
-// writes nothing while a test runs cleanly. An interpreter is slow: each of
-// these tests takes minutes.
+// writes nothing while a test runs cleanly. An interpreter is slow: these
+// tests take one to a few minutes each.
 
 #include <gtest/gtest.h>
 
