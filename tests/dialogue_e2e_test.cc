@@ -91,6 +91,19 @@ TEST(DialogueTest, BlockLimitLeavesRoomForTheCounters) {
       "Invalid memory blocks number.");
 }
 
+TEST(DialogueTest, FindsTheDeviceOfAnotherRuntime) {
+  if (const char* why = test_support::OclgrindUnavailable()) {
+    GTEST_SKIP() << why;
+  }
+  // Oclgrind's device is of several types at once, GPU among them, and has
+  // exactly one block's worth of memory, which leaves no room for a block
+  // beside the counters.
+  const ProcessResult result = test_support::RunVramcheckOnOclgrind(
+      {"--check-api"}, "1\n", nullptr, std::chrono::seconds(60));
+  ExpectRejected(result, DeviceList({"Oclgrind Simulator"}) + BlockPrompt(0),
+                 "Invalid memory blocks number.");
+}
+
 TEST(DialogueTest, BlockCountMustBeFromOneToTheLimit) {
   const std::vector<std::string> three_blocks = {
       "SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008"};

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@ using test_support::BlockPrompt;
 using test_support::DeviceList;
 using test_support::kClearScreen;
 using test_support::ProcessResult;
+using test_support::StatusLineTotals;
 
 constexpr char kLineStart[] = "\x1b[0;0H\x1b[0J";
 
@@ -39,18 +39,6 @@ ProcessResult RunUntilStatusLines(std::vector<std::string> environment,
       });
 }
 
-std::vector<unsigned long> Totals(const std::string& out) {
-  static const std::regex kStatusLine(
-      "\x1b\\[0;0H\x1b\\[0JWrite: [0-9]+\\.[0-9]{2} \\[GiB/s\\], Read: "
-      "[0-9]+\\.[0-9]{2} \\[GiB/s\\], Total Error: ([0-9]+)");
-  std::vector<unsigned long> totals;
-  for (auto it = std::sregex_iterator(out.begin(), out.end(), kStatusLine);
-       it != std::sregex_iterator(); ++it) {
-    totals.push_back(std::stoul((*it)[1]));
-  }
-  return totals;
-}
-
 TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
   const ProcessResult result = RunUntilStatusLines({}, 1);
   const std::string dialogue =
@@ -58,7 +46,7 @@ TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
   ASSERT_EQ(result.out.substr(0, dialogue.size()), dialogue);
   const std::string line = result.out.substr(dialogue.size());
   EXPECT_EQ(line.substr(0, 10), kLineStart);
-  EXPECT_EQ(Totals(line), std::vector<unsigned long>{0}) << line;
+  EXPECT_EQ(StatusLineTotals(line), std::vector<unsigned long>{0}) << line;
   EXPECT_EQ(line.find('\n'), std::string::npos);
   EXPECT_EQ(result.err, "");
 }
@@ -68,7 +56,7 @@ TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
   std::remove(log.c_str());
   const ProcessResult result = RunUntilStatusLines(
       {"SIMGPU_BIT_FAULTS=0:0x1000:0x00000100", "SIMGPU_LOG=" + log}, 2);
-  const std::vector<unsigned long> totals = Totals(result.out);
+  const std::vector<unsigned long> totals = StatusLineTotals(result.out);
   ASSERT_EQ(totals.size(), 2u) << result.out;
   EXPECT_EQ(totals[0], 1u);
   // The second line follows some later pass k and shows k.

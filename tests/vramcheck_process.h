@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +71,35 @@ inline ProcessResult RunVramcheck(
   return result;
 }
 
+// Oclgrind's launcher as the build found it; empty when it is not installed
+// or the tester under test is the Windows program, which Oclgrind cannot run.
+inline constexpr char kOclgrind[] = OCLGRIND_PROGRAM;
+
+// Why the tests on Oclgrind cannot run here, or nullptr when they can.
+inline const char* OclgrindUnavailable() {
+  if (kUnderWine) return "Oclgrind runs Linux programs only";
+  if (kOclgrind[0] == '\0') return "oclgrind is not installed";
+  return nullptr;
+}
+
+// Runs the real tester under Oclgrind, an OpenCL device simulator written
+// by others, with `oclgrind_options` (its checks and device settings). The
+// launcher makes Oclgrind the only OpenCL platform and becomes the tester's
+// process, so ending that process leaves nothing behind.
+inline ProcessResult RunVramcheckOnOclgrind(
+    std::vector<std::string> oclgrind_options, std::string input,
+    std::function<bool(const std::string& out)> stop_when,
+    std::chrono::seconds timeout) {
+  std::vector<std::string> argv = {kOclgrind};
+  argv.insert(argv.end(), oclgrind_options.begin(), oclgrind_options.end());
+  argv.push_back(VRAMCHECK_BINARY);
+  ProcessOptions options;
+  options.input = std::move(input);
+  options.stop_when = std::move(stop_when);
+  options.timeout = timeout;
+  return RunProcess(argv, options);
+}
+
 // The device list as the tester prints it.
 inline std::string DeviceList(const std::vector<std::string>& names) {
   std::string text = "Device Number: Device Name\n";
@@ -81,6 +112,19 @@ inline std::string DeviceList(const std::vector<std::string>& names) {
 inline std::string BlockPrompt(unsigned long long max_blocks) {
   return "How many memory blocks will you test? (max: " +
          std::to_string(max_blocks) + " blocks)\n";
+}
+
+// The Total Error figure of every complete status line in `out`, in order.
+inline std::vector<unsigned long> StatusLineTotals(const std::string& out) {
+  static const std::regex kStatusLine(
+      "\x1b\\[0;0H\x1b\\[0JWrite: [0-9]+\\.[0-9]{2} \\[GiB/s\\], Read: "
+      "[0-9]+\\.[0-9]{2} \\[GiB/s\\], Total Error: ([0-9]+)");
+  std::vector<unsigned long> totals;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), kStatusLine);
+       it != std::sregex_iterator(); ++it) {
+    totals.push_back(std::stoul((*it)[1]));
+  }
+  return totals;
 }
 
 }  // namespace vramcheck::test_support
