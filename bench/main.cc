@@ -9,6 +9,7 @@
 // figure with its median, minimum, maximum and number of usable samples,
 // then the ratios of the medians in percent.
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -50,15 +51,40 @@ std::vector<cl::Device> Devices(const cl::Platform& platform,
   return devices;
 }
 
-std::optional<std::size_t> Index(const char* text) {
-  const std::string_view view(text);
+// Parses a whole decimal number; nullopt for anything else.
+std::optional<std::size_t> Index(std::string_view text) {
   std::size_t value = 0;
   const auto [end, status] =
-      std::from_chars(view.data(), view.data() + view.size(), value);
-  if (status != std::errc() || end != view.data() + view.size()) {
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  if (status != std::errc() || end != text.data() + text.size()) {
     return std::nullopt;
   }
   return value;
+}
+
+// The first GPU of any platform, else the first device of the first one.
+std::optional<cl::Device> DefaultDevice(
+    const std::vector<cl::Platform>& platforms) {
+  for (const cl::Platform& platform : platforms) {
+    const auto gpus = Devices(platform, CL_DEVICE_TYPE_GPU);
+    if (!gpus.empty()) return gpus[0];
+  }
+  if (platforms.empty()) return std::nullopt;
+  const auto devices = Devices(platforms[0], CL_DEVICE_TYPE_ALL);
+  if (devices.empty()) return std::nullopt;
+  return devices[0];
+}
+
+// Device `device` of platform `platform`, counting devices of every type.
+std::optional<cl::Device> NamedDevice(
+    const std::vector<cl::Platform>& platforms, std::string_view platform,
+    std::string_view device) {
+  const auto p = Index(platform);
+  const auto d = Index(device);
+  if (!p || !d || *p >= platforms.size()) return std::nullopt;
+  const auto devices = Devices(platforms[*p], CL_DEVICE_TYPE_ALL);
+  if (*d >= devices.size()) return std::nullopt;
+  return devices[*d];
 }
 
 // The device the arguments name, or the default; nullopt after listing
@@ -66,20 +92,10 @@ std::optional<std::size_t> Index(const char* text) {
 std::optional<cl::Device> ChooseDevice(int argc, char** argv) {
   std::vector<cl::Platform> platforms;
   cl::Platform::get(&platforms);
-  if (argc == 1) {
-    for (const cl::Platform& platform : platforms) {
-      const auto gpus = Devices(platform, CL_DEVICE_TYPE_GPU);
-      if (!gpus.empty()) return gpus[0];
-    }
-  }
-  const auto p = argc == 3 ? Index(argv[1]) : std::optional<std::size_t>(0);
-  const auto d = argc == 3 ? Index(argv[2]) : std::optional<std::size_t>(0);
-  if (argc == 1 || argc == 3) {
-    if (p && d && *p < platforms.size()) {
-      const auto devices = Devices(platforms[*p], CL_DEVICE_TYPE_ALL);
-      if (*d < devices.size()) return devices[*d];
-    }
-  }
+  std::optional<cl::Device> device;
+  if (argc == 1) device = DefaultDevice(platforms);
+  if (argc == 3) device = NamedDevice(platforms, argv[1], argv[2]);
+  if (device) return device;
   fmt::print(stderr, "usage: vramcheck_bench [PLATFORM DEVICE]\n");
   for (std::size_t i = 0; i < platforms.size(); ++i) {
     const auto devices = Devices(platforms[i], CL_DEVICE_TYPE_ALL);
