@@ -1,6 +1,6 @@
-# Packages of the installed files: a Debian package on Linux
-# (cpack -G DEB), a ZIP archive of the program and its documents for a
-# Windows build (cpack -G ZIP).
+# Packages of the installed files: on Linux a Debian package (cpack -G DEB)
+# and an archive that runs where it is unpacked (cpack -G TGZ); for a Windows
+# build a ZIP archive of the program and its documents (cpack -G ZIP).
 
 set(VRAMCHECK_PACKAGE_CONTACT "The vramcheck authors <vramcheck@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
@@ -22,7 +22,11 @@ set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
-  set(CPACK_GENERATOR DEB)
+  set(CPACK_GENERATOR DEB TGZ)
+  # Each generator packs its own components (cmake/CPackComponents.cmake).
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackComponents.cmake)
+  set(CPACK_VRAMCHECK_ARCHIVE_NAME
+      "vramcheck-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}")
   # Debian's documents of every package: the copyright file, here the
   # licence in Debian's format, and the changelog. They go into the Debian
   # package only, not into a plain installation.
@@ -56,11 +60,16 @@ else()
           COMPONENT debian EXCLUDE_FROM_ALL)
 
   set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-  set(CPACK_COMPONENTS_ALL ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME} debian)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # What the portable build needs, one package or group each: glibc 2.34,
+  # GCC 11's C++ runtime and any OpenCL loader. dpkg-shlibdeps would name
+  # the loader twice and pin each library to the build machine's release.
+  # A test holds the binary's libraries and symbol versions to this line.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), ocl-icd-libopencl1 | libopencl1")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS clinfo)
   # The OpenCL GPU drivers of Debian and Ubuntu: NVIDIA's (a package in
   # Debian's non-free section, provided by libnvidia-compute-* on Ubuntu),

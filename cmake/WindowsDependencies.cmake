@@ -1,8 +1,8 @@
 # OpenCL and {fmt} for the Windows build, where neither is installed as a
 # library: the build machine's Khronos headers and {fmt} used header-only, and
 # an import library for OpenCL.dll (which GPU drivers install) made from the
-# functions the C header declares. Defines OpenCL::OpenCL and fmt::fmt as
-# find_package would.
+# functions the C header declares. Defines OpenCL::OpenCL and
+# fmt::fmt-header-only as find_package would.
 
 find_path(VRAMCHECK_HOST_INCLUDE_DIR
   NAMES CL/opencl.hpp fmt/format.h
@@ -52,7 +52,7 @@ set_target_properties(OpenCL::OpenCL PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir})
 add_dependencies(OpenCL::OpenCL opencl_import_library)
 
-add_library(fmt::fmt INTERFACE IMPORTED)
-set_target_properties(fmt::fmt PROPERTIES
+add_library(fmt::fmt-header-only INTERFACE IMPORTED)
+set_target_properties(fmt::fmt-header-only PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir}
   INTERFACE_COMPILE_DEFINITIONS FMT_HEADER_ONLY)
