@@ -2,12 +2,12 @@
 // simulated GPU platform with answers on standard input.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "vramcheck_process.h"
 
 namespace vramcheck {
@@ -24,9 +24,11 @@ using test_support::DeviceList;
 ProcessResult Vramcheck(std::vector<std::string> environment,
                         std::string input) {
   return test_support::RunVramcheck(
-      std::move(environment), std::move(input), [](const std::string& out) {
+      std::move(environment), std::move(input),
+      [](const std::string& out) {
         return out.find(kClearScreen) != std::string::npos;
-      });
+      },
+      "end of the dialogue");
 }
 
 // Expects the dialogue to have been accepted with `out` printed before the
@@ -99,7 +101,8 @@ TEST(DialogueTest, FindsTheDeviceOfAnotherRuntime) {
   // exactly one block's worth of memory, which leaves no room for a block
   // beside the counters.
   const ProcessResult result = test_support::RunVramcheckOnOclgrind(
-      {"--check-api"}, "1\n", nullptr, std::chrono::seconds(60));
+      {"--check-api"}, "1\n", nullptr, "end of the program",
+      std::chrono::seconds(60));
   ExpectRejected(result, DeviceList({"Oclgrind Simulator"}) + BlockPrompt(0),
                  "Invalid memory blocks number.");
 }
@@ -127,11 +130,9 @@ TEST(DialogueTest, NoGpuDeviceMeansDeviceNotFound) {
 }
 
 TEST(DialogueTest, NoOpenClDriverIsExplained) {
-  char folder[] = "/tmp/vramcheck-no-vendors-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
+  const test_support::TempFolder no_vendors;
   const ProcessResult result =
-      Vramcheck({std::string("OCL_ICD_VENDORS=") + folder}, "0\n");
-  rmdir(folder);
+      Vramcheck({"OCL_ICD_VENDORS=" + no_vendors.path()}, "0\n");
   ExpectRejected(result, "",
                  "Error: clGetPlatformIDs failed with CL_PLATFORM_NOT_FOUND_KHR "
                  "(-1001): no OpenCL driver is installed.");

@@ -32,7 +32,7 @@ ProcessResult FirstPass(std::vector<std::string> checks,
   return test_support::RunVramcheckOnOclgrind(
       std::move(checks), "1\n",
       [](const std::string& out) { return !StatusLineTotals(out).empty(); },
-      timeout);
+      "status line", timeout);
 }
 
 void ExpectCleanPass(const ProcessResult& result) {

@@ -65,11 +65,25 @@ pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> environment,
   posix_spawn_file_actions_adddup2(&actions, in.read_end, STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out.write_end, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write_end, STDERR_FILENO);
+  // This process ignores SIGPIPE; the child gets what a shell gives it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  // A group of its own, so that ending it ends what it started too.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK |
+                                            POSIX_SPAWN_SETPGROUP);
   std::vector<char*> arguments = CStrings(argv);
   std::vector<char*> variables = CStrings(environment);
   pid_t pid = -1;
-  const int status = posix_spawn(&pid, arguments[0], &actions, nullptr,
+  const int status = posix_spawn(&pid, arguments[0], &actions, &attributes,
                                  arguments.data(), variables.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (status != 0) {
     throw std::runtime_error("cannot start " + argv[0] + ": " +
@@ -111,10 +125,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
   pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
-  bool killed = false;
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (options.stop_when && options.stop_when(result.out)) break;
-    if (std::chrono::steady_clock::now() > deadline) break;
+    result.stopped = options.stop_when && options.stop_when(result.out);
+    result.timed_out = std::chrono::steady_clock::now() > deadline;
+    if (result.stopped || result.timed_out) break;
     if (poll(fds, 2, 100) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd >= 0 && fds[i].revents != 0 &&
@@ -124,16 +138,14 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
       }
     }
   }
-  if (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    kill(pid, SIGKILL);
-    killed = true;
-  }
+  if (result.stopped || result.timed_out) kill(-pid, SIGKILL);
   for (const pollfd& fd : fds) {
     if (fd.fd >= 0) close(fd.fd);
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  if (!killed && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 

@@ -11,8 +11,13 @@ namespace vramcheck::test_support {
 struct ProcessResult {
   std::string out;
   std::string err;
-  // Exit status, or -1 when the process was killed.
+  // Exit status, or -1 when the process did not exit.
   int exit_status = -1;
+  // The signal that ended the process, or 0 when it exited.
+  int signal = 0;
+  // The runner killed it: `stop_when` held, or the time-out had passed.
+  bool stopped = false;
+  bool timed_out = false;
 };
 
 struct ProcessOptions {
@@ -28,7 +33,11 @@ struct ProcessOptions {
 };
 
 // Runs `argv` (the program's path, then its arguments) and collects its
-// output and status. Throws std::runtime_error when it cannot be started.
+// output and status. The process starts with every signal at its default
+// disposition and none blocked, as a shell's child does, whatever this
+// process ignores, in a process group of its own: when the runner ends it,
+// it ends every process of that group. Throws std::runtime_error when it
+// cannot be started.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const ProcessOptions& options);
 

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 
 namespace vramcheck::test_support {
 namespace {
@@ -32,10 +35,42 @@ TEST(ProcessRunnerTest, StopsAProcessOnceItsOutputSuffices) {
   options.stop_when = [](const std::string& out) {
     return out.find("ready") != std::string::npos;
   };
-  const ProcessResult result =
-      RunProcess({"/bin/sh", "-c", "echo ready; exec sleep 60"}, options);
-  EXPECT_EQ(result.out, "ready\n");
+  // The shell starts a process of its own, which must end with it.
+  const ProcessResult result = RunProcess(
+      {"/bin/sh", "-c", "sleep 60 & echo \"$!\"; echo ready; wait"}, options);
   EXPECT_EQ(result.exit_status, -1);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_FALSE(result.timed_out);
+  const std::size_t newline = result.out.find('\n');
+  ASSERT_EQ(result.out.substr(newline), "\nready\n");
+  // Gone, or a zombie where nothing reaps orphans.
+  std::ifstream stat("/proc/" + result.out.substr(0, newline) + "/stat");
+  std::string pid, name, state;
+  if (stat >> pid >> name >> state) {
+    EXPECT_EQ(state, "Z") << "sleep still runs";
+  }
+}
+
+TEST(ProcessRunnerTest, TellsACrashFromATimeOut) {
+  const ProcessResult crash =
+      RunProcess({"/bin/sh", "-c", "kill -SEGV $$"}, ProcessOptions());
+  EXPECT_EQ(crash.signal, SIGSEGV);
+  EXPECT_FALSE(crash.stopped || crash.timed_out);
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(1);
+  const ProcessResult slow = RunProcess({"/bin/sleep", "60"}, options);
+  EXPECT_TRUE(slow.timed_out);
+  EXPECT_EQ(slow.exit_status, -1);
+}
+
+TEST(ProcessRunnerTest, ChildGetsTheDefaultSignalDispositions) {
+  // The runner ignores SIGPIPE for itself; a shell's child would not.
+  RunProcess({"/bin/true"}, ProcessOptions());
+  const ProcessResult result = RunProcess(
+      {"/bin/sh", "-c", "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status"},
+      ProcessOptions());
+  EXPECT_EQ(std::stoull(result.out, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u)
+      << "SigIgn: " << result.out;
 }
 
 TEST(ProcessRunnerTest, MissingProgramIsAnError) {

@@ -11,23 +11,21 @@
 #include <CL/opencl.hpp>
 
 #include "devices/device_discovery.h"
+#include "temp_folder.h"
 
 namespace vramcheck::test_support {
 
 // Base for tests that run on the simulated GPU in this process. The driver
 // re-reads its SIMGPU_* settings on every use, so each test sets its own and
-// they are cleared afterwards. Every test gets a fresh driver log.
+// they are cleared afterwards. Every test gets a driver log of its own.
 class SimGpuTest : public testing::Test {
  protected:
   void SetUp() override {
-    log_path_ = testing::TempDir() + "simgpu-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name() +
-                ".log";
+    log_path_ = folder_.File("simgpu.log");
     std::vector<cl::Device> devices;
     FindTestableDevices(devices);
     ASSERT_EQ(devices.size(), 1u);
     device_ = devices[0];
-    std::remove(log_path_.c_str());
     Set("SIMGPU_LOG", log_path_);
   }
 
@@ -55,6 +53,7 @@ class SimGpuTest : public testing::Test {
   cl::Device device_;
 
  private:
+  TempFolder folder_;
   std::string log_path_;
   std::vector<std::string> set_;
 };

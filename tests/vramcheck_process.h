@@ -48,14 +48,26 @@ inline std::string WithUnixLineEnds(const std::string& text, bool strict) {
   return unix_text;
 }
 
+// Fails the calling test when the runner gave up waiting for `awaited`.
+inline void ExpectInTime(const ProcessResult& result,
+                         const ProcessOptions& options,
+                         const std::string& awaited) {
+  if (result.timed_out) {
+    ADD_FAILURE() << "no " << awaited << " within "
+                  << options.timeout.count() << " s";
+  }
+}
+
 // Runs the real tester on the simulated GPU with `environment` added and
 // `input` on standard input, until it ends or `stop_when` holds for its
-// output so far. Output comes back with LF line ends. Under Wine only
-// standard output is held to CR LF: the OpenCL driver, a Linux library there,
-// may write notes of its own to standard error, with LF.
+// output so far; `awaited` names that moment for a test that gives up
+// waiting. Output comes back with LF line ends. Under Wine only standard
+// output is held to CR LF: the OpenCL driver, a Linux library there, may
+// write notes of its own to standard error, with LF.
 inline ProcessResult RunVramcheck(
     std::vector<std::string> environment, std::string input,
-    std::function<bool(const std::string& out)> stop_when) {
+    std::function<bool(const std::string& out)> stop_when,
+    const std::string& awaited) {
   ProcessOptions options;
   options.environment = std::move(environment);
   options.environment.insert(options.environment.end(),
@@ -64,6 +76,7 @@ inline ProcessResult RunVramcheck(
   options.input = std::move(input);
   options.stop_when = std::move(stop_when);
   ProcessResult result = RunProcess(kVramcheckCommand, options);
+  ExpectInTime(result, options, awaited);
   if (kUnderWine) {
     result.out = WithUnixLineEnds(result.out, true);
     result.err = WithUnixLineEnds(result.err, false);
@@ -89,7 +102,7 @@ inline const char* OclgrindUnavailable() {
 inline ProcessResult RunVramcheckOnOclgrind(
     std::vector<std::string> oclgrind_options, std::string input,
     std::function<bool(const std::string& out)> stop_when,
-    std::chrono::seconds timeout) {
+    const std::string& awaited, std::chrono::seconds timeout) {
   std::vector<std::string> argv = {kOclgrind};
   argv.insert(argv.end(), oclgrind_options.begin(), oclgrind_options.end());
   argv.push_back(VRAMCHECK_BINARY);
@@ -97,7 +110,9 @@ inline ProcessResult RunVramcheckOnOclgrind(
   options.input = std::move(input);
   options.stop_when = std::move(stop_when);
   options.timeout = timeout;
-  return RunProcess(argv, options);
+  ProcessResult result = RunProcess(argv, options);
+  ExpectInTime(result, options, awaited);
+  return result;
 }
 
 // The device list as the tester prints it.
