@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include <CL/opencl.hpp>
@@ -105,19 +107,33 @@ int Run() {
   return TestDevice(device, block_count);
 }
 
+// The line that explains the exception being handled, which ends the
+// program.
+std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
+  if (standard_output.write_error() != 0) {
+    return std::string("Error: cannot write to standard output: ") +
+           std::strerror(standard_output.write_error()) + ".";
+  }
+  // The status line, or a device line whose name could not be queried, has
+  // no newline of its own.
+  return (standard_output.line_open() ? "\n" : "") +
+         vramcheck::DescribeException(std::current_exception());
+}
+
 }  // namespace
 
 int main() {
   vramcheck::PrepareConsole();
   const vramcheck::LineTracker standard_output(std::cout);
+  // A run whose status line cannot be shown reports nothing: the first
+  // write or flush of standard output that fails ends it.
+  std::cout.exceptions(std::ios::badbit);
   try {
     return Run();
   } catch (...) {
-    // The status line, or a device line whose name could not be queried,
-    // has no newline of its own.
-    if (standard_output.line_open()) std::cerr << '\n';
-    std::cerr << vramcheck::DescribeException(std::current_exception())
-              << std::endl;
+    // Standard output is flushed once more at exit, where nobody may throw.
+    std::cout.exceptions(std::ios::goodbit);
+    std::cerr << ErrorLine(standard_output) << std::endl;
     return 1;
   }
 }
