@@ -33,7 +33,7 @@ TEST_F(PrepareTest, NoBlocksStillCreatesEverythingElse) {
   EXPECT_EQ(Log("create"),
             (Lines{"create context", "create queue", "create program",
                    "create kernel Write", "create kernel Read",
-                   "create buffer 8"}));
+                   "create buffer 8 flags 0x11"}));
   // The device program needs OpenCL C 2.0 as the build option.
   EXPECT_EQ(Log("build"), Lines{"build program -cl-std=CL2.0"});
   std::vector<std::uint32_t> words = {5}, bits = {5};
@@ -53,7 +53,9 @@ TEST_F(PrepareTest, AcceptsUpToTheLimitAndRefusesMoreWithoutCreating) {
     // A refused object may try again from scratch.
     EXPECT_TRUE(test.Prepare(total, 3));
     EXPECT_EQ(total, 3 * kBlockSize);
-    EXPECT_EQ(Log("create block").size(), 3u);
+    EXPECT_EQ(Log("create block"),
+              (Lines{"create block 0 flags 0x1", "create block 1 flags 0x1",
+                     "create block 2 flags 0x1"}));
   }
   Set("SIMGPU_DEVICE0_GLOBAL_MEM_SIZE", "0x40000000");  // exactly 1 GiB
   MemoryTest test(device_);

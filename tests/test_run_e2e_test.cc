@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "vramcheck_process.h"
 
 namespace vramcheck {
@@ -33,10 +34,12 @@ int Count(const std::string& text, const std::string& part) {
 ProcessResult RunUntilStatusLines(std::vector<std::string> environment,
                                   int lines) {
   return test_support::RunVramcheck(
-      std::move(environment), "1\n", [lines](const std::string& out) {
+      std::move(environment), "1\n",
+      [lines](const std::string& out) {
         return Count(out, "Total Error: ") >= lines &&
                out.back() != ' ';  // the number has arrived
-      });
+      },
+      lines == 1 ? "status line" : std::to_string(lines) + " status lines");
 }
 
 TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
@@ -52,8 +55,8 @@ TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
 }
 
 TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
-  const std::string log = testing::TempDir() + "test-run-flip.log";
-  std::remove(log.c_str());
+  const test_support::TempFolder folder;
+  const std::string log = folder.File("simgpu.log");
   const ProcessResult result = RunUntilStatusLines(
       {"SIMGPU_BIT_FAULTS=0:0x1000:0x00000100", "SIMGPU_LOG=" + log}, 2);
   const std::vector<unsigned long> totals = StatusLineTotals(result.out);
@@ -61,17 +64,27 @@ TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
   EXPECT_EQ(totals[0], 1u);
   // The second line follows some later pass k and shows k.
   std::ifstream file(log);
-  const std::string entries((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
+  std::vector<std::string> arguments;
+  int reads = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.starts_with("arg ")) arguments.push_back(line);
+    reads += line == "launch Read";
+  }
   EXPECT_GE(totals[1], 2u);
-  EXPECT_LE(totals[1], static_cast<unsigned long>(Count(entries, "launch Read")));
+  EXPECT_LE(totals[1], static_cast<unsigned long>(reads));
+  // Passes are numbered from 1, and the pattern follows the number.
+  arguments.resize(6);
+  EXPECT_EQ(arguments, (std::vector<std::string>{
+                           "arg Write 1 1048839", "arg Read 2 1048839",
+                           "arg Read 3 1", "arg Write 1 2097678",
+                           "arg Read 2 2097678", "arg Read 3 2"}));
 }
 
 // Runs one block to the end of the program.
 ProcessResult RunToEnd(std::vector<std::string> environment,
                        std::string input = "1\n") {
   return test_support::RunVramcheck(std::move(environment), std::move(input),
-                               nullptr);
+                                    nullptr, "end of the program");
 }
 
 TEST(TestRunTest, BuildFailureShowsTheBuildLog) {
@@ -84,6 +97,16 @@ TEST(TestRunTest, BuildFailureShowsTheBuildLog) {
   const std::size_t at = result.err.find(message);
   ASSERT_NE(at, std::string::npos) << result.err;
   EXPECT_NE(result.err.find("error", at + message.size()), std::string::npos);
+  EXPECT_EQ(result.exit_status, 1);
+}
+
+TEST(TestRunTest, RefusedBuildOptionIsNamedAsTheCause) {
+  // As drivers without OpenCL C 2.0 may do; they leave the build log empty.
+  const ProcessResult result = RunToEnd({"SIMGPU_REFUSE_CL_STD=-43"});
+  EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
+  EXPECT_EQ(result.err,
+            "Error: clBuildProgram failed with CL_INVALID_BUILD_OPTIONS (-43): "
+            "the OpenCL driver refuses the build option -cl-std=CL2.0.\n");
   EXPECT_EQ(result.exit_status, 1);
 }
 

@@ -77,6 +77,13 @@ uint64_t NumberSetting(const std::string& name, uint64_t fallback,
   return *value;
 }
 
+std::string FlagsText(uint64_t flags) {
+  char text[32];
+  std::snprintf(text, sizeof text, "flags 0x%llx",
+                static_cast<unsigned long long>(flags));
+  return text;
+}
+
 void LogEvent(const std::string& line) {
   const std::optional<std::string> path = GetEnv("SIMGPU_LOG");
   if (!path || path->empty()) return;

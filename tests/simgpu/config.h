@@ -28,6 +28,9 @@ std::vector<std::string_view> Split(std::string_view text, char separator);
 uint64_t NumberSetting(const std::string& name, uint64_t fallback,
                        uint64_t max);
 
+// "flags 0x<hex>", how the log shows a bit field of memory flags.
+std::string FlagsText(uint64_t flags);
+
 // Appends a line to the file named by SIMGPU_LOG, if set. The file is opened
 // and closed for every line, so each line is visible at once.
 void LogEvent(const std::string& line);

@@ -144,6 +144,7 @@ constexpr size_t kGarbageLimit = 4096;
 
 cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
                     void* host_ptr, cl_int* errcode_ret) {
+  const cl_mem_flags asked_flags = flags;
   const bool is_block = size == kBlockSize;
   if (is_block && !context.blocks->CountAttempt()) {
     SetStatus(errcode_ret, CL_MEM_OBJECT_ALLOCATION_FAILURE);
@@ -167,7 +168,7 @@ cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
   }
   auto tag = std::make_unique<BufferTag>(BufferTag{context.blocks, {}, size});
   if (is_block) tag->block = context.blocks->Add(buffer);
-  const std::string description = Describe(*tag);
+  const std::string description = Describe(*tag) + " " + FlagsText(asked_flags);
   status = PoclApi().clSetMemObjectDestructorCallback(buffer, OnBufferDestroyed,
                                                       tag.get());
   if (status != CL_SUCCESS) {

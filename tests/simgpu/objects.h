@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CL/cl_icd.h>
@@ -97,6 +99,11 @@ struct Queue : Counted {
   Device* device;
   std::atomic<bool> write_pending{false};  // "Write" ran since the last "Read".
   std::atomic<bool> failed_launch{false};  // SIMGPU_FAIL_LAUNCH took effect.
+  // Launches whose event the application asked for, by kernel name, each
+  // holding a reference to its event until the next clFinish logs its
+  // profiled time.
+  std::mutex mutex;
+  std::vector<std::pair<std::string, cl_event>> timed_launches;
 };
 
 struct Program : Counted {

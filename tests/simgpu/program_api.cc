@@ -1,7 +1,9 @@
 // Programs and kernels.
 
 #include <limits>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +23,23 @@ constexpr char kBrokenLine[] = "\nthis line is not OpenCL C\n";
 bool BuildBroken() {
   return NumberSetting("SIMGPU_BREAK_BUILD", 0,
                        std::numeric_limits<uint64_t>::max()) != 0;
+}
+
+// The status with which SIMGPU_REFUSE_CL_STD refuses builds asking for an
+// OpenCL C version, as drivers without OpenCL C 2.0 may; CL_SUCCESS unless
+// set.
+cl_int ClStdRefusal(const char* options) {
+  const std::optional<std::string> text = GetEnv("SIMGPU_REFUSE_CL_STD");
+  if (!text || options == nullptr ||
+      std::string_view(options).find("-cl-std=") == std::string_view::npos) {
+    return CL_SUCCESS;
+  }
+  const std::optional<int32_t> status = ParseSigned(*text);
+  if (!status || *status >= 0) {
+    WarnMalformed("SIMGPU_REFUSE_CL_STD", *text);
+    return CL_SUCCESS;
+  }
+  return *status;
 }
 
 cl_program CL_API_CALL CreateProgramWithSource(cl_context context,
@@ -74,6 +93,9 @@ cl_int CL_API_CALL BuildProgram(cl_program program, cl_uint num_devices,
   LogEvent(options == nullptr || *options == '\0'
                ? std::string("build program")
                : std::string("build program ") + options);
+  if (const cl_int refusal = ClStdRefusal(options); refusal != CL_SUCCESS) {
+    return refusal;
+  }
   const cl_int status = PoclApi().clBuildProgram(
       own->pocl, num_devices > 0 ? 1 : 0,
       num_devices > 0 ? &pocl_device : nullptr, options, nullptr, nullptr);

@@ -1,5 +1,9 @@
 // Command queues and the commands enqueued on them.
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "api.h"
 #include "config.h"
 #include "info.h"
@@ -77,9 +81,38 @@ void* CL_API_CALL EnqueueMapBuffer(cl_command_queue queue, cl_mem buffer,
     SetStatus(errcode_ret, CL_INVALID_COMMAND_QUEUE);
     return nullptr;
   }
+  size_t buffer_size = 0;
+  PoclApi().clGetMemObjectInfo(buffer, CL_MEM_SIZE, sizeof(buffer_size),
+                               &buffer_size, nullptr);
+  LogEvent("map buffer " + std::to_string(buffer_size) + " " +
+           FlagsText(flags));
   return PoclApi().clEnqueueMapBuffer(own->pocl, buffer, blocking, flags,
                                       offset, size, num_events, wait_list,
                                       event, errcode_ret);
+}
+
+// The launches timed since the last call, each with its event released.
+std::vector<std::pair<std::string, cl_event>> TakeTimedLaunches(Queue& queue) {
+  const std::lock_guard<std::mutex> lock(queue.mutex);
+  return std::exchange(queue.timed_launches, {});
+}
+
+// Finishes the queue, then logs the profiled time of every launch since the
+// last clFinish that kept its event.
+cl_int CL_API_CALL Finish(cl_command_queue queue) {
+  Queue* own = Unwrap<Queue>(queue);
+  if (own == nullptr) return CL_INVALID_COMMAND_QUEUE;
+  const cl_int status = PoclApi().clFinish(own->pocl);
+  for (const auto& [kernel, event] : TakeTimedLaunches(*own)) {
+    cl_ulong start = 0, end = 0;
+    PoclApi().clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_START,
+                                      sizeof(start), &start, nullptr);
+    PoclApi().clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_END,
+                                      sizeof(end), &end, nullptr);
+    LogEvent("profile " + kernel + " " + std::to_string(end - start));
+    PoclApi().clReleaseEvent(event);
+  }
+  return status;
 }
 
 // Launches of the kernels named "Write" and "Read" drive fault injection.
@@ -107,6 +140,10 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   if (status != CL_SUCCESS) return status;
   if (own_kernel->name == "Write") own->write_pending = true;
   LogEvent("launch " + own_kernel->name);
+  if (event != nullptr && PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
+    const std::lock_guard<std::mutex> lock(own->mutex);
+    own->timed_launches.emplace_back(own_kernel->name, *event);
+  }
   return CL_SUCCESS;
 }
 
@@ -118,6 +155,9 @@ Queue::Queue(cl_command_queue pocl_queue, Context* owner, Device* queue_device)
 }
 
 void Destroy(Queue* queue) {
+  for (const auto& launch : TakeTimedLaunches(*queue)) {
+    PoclApi().clReleaseEvent(launch.second);
+  }
   PoclApi().clReleaseCommandQueue(queue->pocl);
   Release(queue->context);
   delete queue;
@@ -134,7 +174,7 @@ void InstallQueueApi(cl_icd_dispatch& table) {
   table.clReleaseCommandQueue = ReleaseHandle<Queue, CL_INVALID_COMMAND_QUEUE>;
   table.clGetCommandQueueInfo = GetCommandQueueInfo;
   table.clFlush = OnPoclQueue<&cl_icd_dispatch::clFlush>::Call;
-  table.clFinish = OnPoclQueue<&cl_icd_dispatch::clFinish>::Call;
+  table.clFinish = Finish;
   table.clEnqueueReadBuffer =
       OnPoclQueue<&cl_icd_dispatch::clEnqueueReadBuffer>::Call;
   table.clEnqueueWriteBuffer =

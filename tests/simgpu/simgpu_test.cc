@@ -239,8 +239,9 @@ TEST(SimGpuLogTest, RecordsLifetimesAndFailsConfiguredBlock) {
   EXPECT_EQ(ReadLines(log),
             (std::vector<std::string>{
                 "create context", "create queue", "create program",
-                "build program", "create kernel Write", "create block 0",
-                "create block 1", "create buffer 64",
+                "build program", "create kernel Write",
+                "create block 0 flags 0x1", "create block 1 flags 0x1",
+                "create buffer 64 flags 0x1",
                 "arg Write 1 " + std::to_string(kPattern), "launch Write",
                 "query 2 MAX_MEM_ALLOC_SIZE", "release buffer 64",
                 "release block 1", "release block 0", "release kernel Write",
