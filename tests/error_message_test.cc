@@ -25,6 +25,12 @@ TEST(ErrorMessageTest, NamesTheCallAndTheStatusByNameAndNumber) {
             "Error: clFinish failed with unknown status (-9999).");
 }
 
+TEST(ErrorMessageTest, NamesTheBuildOptionWhenTheDriverRefusesIt) {
+  EXPECT_EQ(Describe(cl::Error(-66, "clBuildProgram")),
+            "Error: clBuildProgram failed with CL_INVALID_COMPILER_OPTIONS "
+            "(-66): the OpenCL driver refuses the build option -cl-std=CL2.0.");
+}
+
 TEST(ErrorMessageTest, KnowsStatusesOfNewerHeaders) {
   EXPECT_STREQ(ClStatusName(-66), "CL_INVALID_COMPILER_OPTIONS");
   EXPECT_STREQ(ClStatusName(CL_OUT_OF_RESOURCES), "CL_OUT_OF_RESOURCES");

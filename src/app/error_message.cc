@@ -16,10 +16,20 @@ bool UsesBlockMemory(std::string_view call) {
          call == "clEnqueueMapBuffer";
 }
 
+// CL_INVALID_COMPILER_OPTIONS, defined by OpenCL 1.2 and later headers.
+constexpr cl_int kInvalidCompilerOptions = -66;
+
 std::string Hint(cl_int status, std::string_view call) {
   switch (status) {
     case CL_PLATFORM_NOT_FOUND_KHR:
       return ": no OpenCL driver is installed";
+    case CL_INVALID_BUILD_OPTIONS:
+    case kInvalidCompilerOptions:
+      // The program's one build option, which drivers without OpenCL C 2.0
+      // may refuse.
+      return call == "clBuildProgram"
+                 ? ": the OpenCL driver refuses the build option -cl-std=CL2.0"
+                 : "";
     case CL_MEM_OBJECT_ALLOCATION_FAILURE:
     case CL_OUT_OF_RESOURCES:
       return UsesBlockMemory(call)
@@ -50,6 +60,8 @@ std::string DeviceName(const cl::Device& device) {
 std::string DescribeBuildError(const cl::BuildError& error) {
   std::string text = DescribeClError(error);
   for (const auto& [device, log] : error.getBuildLog()) {
+    // A driver that refuses the build options leaves the log empty.
+    if (log.find_first_not_of(" \t\r\n") == std::string::npos) continue;
     text += fmt::format("\nBuild log for {}:\n{}", DeviceName(device), log);
   }
   return text;
