@@ -50,12 +50,14 @@ unset TMUX  # the test's own server, also when run from inside tmux
 socket=vramcheck-console-test-$$
 work=$(mktemp -d)
 pid_file=$work/pid
+socket_path=
 
 # True while process $1 runs (a zombie has no command line).
 running() { [ -n "$(tr -d '\0' 2>/dev/null <"/proc/$1/cmdline")" ]; }
 
 cleanup() {
   tmux -L "$socket" kill-server 2>/dev/null || true
+  [ -z "$socket_path" ] || rm -f "$socket_path"
   local pid
   pid=$(cat "$pid_file" 2>/dev/null) || pid=
   if [ -n "$pid" ] && running "$pid"; then
@@ -82,6 +84,7 @@ start=$SECONDS
 tmux -L "$socket" -f /dev/null new-session -d -s test -x 100 -y 30 \
   bash "$0" --pane "$pid_file" "$wine64" "$exe" "$vendors" "$prefix"
 tmux -L "$socket" set-option -t test remain-on-exit on
+socket_path=$(tmux -L "$socket" display-message -p '#{socket_path}')
 capture() { screen=$(tmux -L "$socket" capture-pane -p -t test); }
 
 # The earlier lines are on the screen before the program starts.
