@@ -1,13 +1,17 @@
 #ifndef VRAMCHECK_APP_CONSOLE_H_
 #define VRAMCHECK_APP_CONSOLE_H_
 
+#include <ostream>
+#include <string_view>
+
 namespace vramcheck {
 
-// Makes a console on standard output interpret the status line's escape
-// sequences. Windows consoles need this switched on; elsewhere, and when
-// standard output is not a console, it does nothing. Failing to switch it on
-// is not an error: the program carries on.
-void PrepareConsole();
+// Empties the screen and puts the cursor at the top-left corner. Writes
+// `sequence`, the escape sequence that does so on a terminal, unless `out` is
+// standard output on a Windows console, which is cleared through the console
+// API (Wine's console and consoles before Windows 10 show escape sequences as
+// text).
+void ClearScreen(std::ostream& out, std::string_view sequence);
 
 }  // namespace vramcheck
 

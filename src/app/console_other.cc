@@ -2,7 +2,9 @@
 
 namespace vramcheck {
 
-// Terminals outside Windows interpret the escape sequences as they are.
-void PrepareConsole() {}
+// Terminals outside Windows interpret the escape sequence as it is.
+void ClearScreen(std::ostream& out, std::string_view sequence) {
+  out << sequence;
+}
 
 }  // namespace vramcheck

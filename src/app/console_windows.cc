@@ -4,14 +4,29 @@
 
 namespace vramcheck {
 
-void PrepareConsole() {
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+// Microsoft's documented way of clearing a console without escape
+// sequences, which works on every Windows console and on Wine's.
+void ClearScreen(std::ostream& out, std::string_view sequence) {
+  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  // GetConsoleMode fails for redirected output, which is left alone.
-  if (out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return;
-  // Consoles older than Windows 10 refuse the mode; the status line then
-  // shows its escape sequences as text.
-  SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  // GetConsoleMode fails for a pipe or a file, which get the sequence.
+  if (console == INVALID_HANDLE_VALUE || console == nullptr ||
+      !GetConsoleMode(console, &mode)) {
+    out << sequence;
+    return;
+  }
+  // What `out` holds must reach the console before it is cleared.
+  out.flush();
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(console, &info)) return;
+  const COORD home = {0, 0};
+  const DWORD cells = static_cast<DWORD>(info.dwSize.X) *
+                      static_cast<DWORD>(info.dwSize.Y);
+  DWORD written = 0;
+  FillConsoleOutputCharacterA(console, ' ', cells, home, &written);
+  FillConsoleOutputAttribute(console, info.wAttributes, cells, home,
+                             &written);
+  SetConsoleCursorPosition(console, home);
 }
 
 }  // namespace vramcheck

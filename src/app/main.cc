@@ -60,7 +60,7 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
   const std::stop_token cancel_token = cancel_source.get_token();
   vramcheck::StatusReport report(MonotonicNs());
 
-  std::cout << "\033[2J\033[0;0H";
+  vramcheck::ClearScreen(std::cout, vramcheck::kClearScreen);
   for (std::uint32_t iteration = 1;; ++iteration) {
     const std::int64_t pass_start = MonotonicNs();
     if (!memory_test->RunPass(word_errors, bit_errors, write_speeds,
@@ -69,6 +69,7 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
     }
     if (auto line = report.AddPass(pass_start, word_errors, write_speeds,
                                    read_speeds)) {
+      vramcheck::ClearScreen(std::cout, vramcheck::kStatusLineStart);
       std::cout << *line << std::flush;
     }
   }
@@ -123,7 +124,6 @@ std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
 }  // namespace
 
 int main() {
-  vramcheck::PrepareConsole();
   const vramcheck::LineTracker standard_output(std::cout);
   // A run whose status line cannot be shown reports nothing: the first
   // write or flush of standard output that fails ends it.

@@ -7,8 +7,8 @@ namespace vramcheck {
 std::string FormatStatusLine(float write_average, float read_average,
                              std::uint64_t total_errors) {
   return fmt::format(
-      "{}Write: {:.2f} [GiB/s], Read: {:.2f} [GiB/s], Total Error: {}",
-      kStatusLineStart, write_average, read_average, total_errors);
+      "Write: {:.2f} [GiB/s], Read: {:.2f} [GiB/s], Total Error: {}",
+      write_average, read_average, total_errors);
 }
 
 float Average(const std::vector<float>& samples) {
