@@ -13,6 +13,11 @@ namespace vramcheck {
 // text).
 void ClearScreen(std::ostream& out, std::string_view sequence);
 
+// False when the process was started with standard output closed. Drivers
+// open files of their own, and one could otherwise take its place and
+// receive the status lines.
+bool StandardOutputIsOpen();
+
 }  // namespace vramcheck
 
 #endif  // VRAMCHECK_APP_CONSOLE_H_

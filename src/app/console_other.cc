@@ -1,10 +1,15 @@
 #include "app/console.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace vramcheck {
 
 // Terminals outside Windows interpret the escape sequence as it is.
 void ClearScreen(std::ostream& out, std::string_view sequence) {
   out << sequence;
 }
+
+bool StandardOutputIsOpen() { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
 
 }  // namespace vramcheck

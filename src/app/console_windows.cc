@@ -29,4 +29,9 @@ void ClearScreen(std::ostream& out, std::string_view sequence) {
   SetConsoleCursorPosition(console, home);
 }
 
+bool StandardOutputIsOpen() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE;
+}
+
 }  // namespace vramcheck

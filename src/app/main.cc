@@ -2,6 +2,7 @@
 // a number of 128 MiB blocks, then writes and verifies the blocks pass after
 // pass, keeping one status line with the bandwidth and the errors found.
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -108,12 +109,16 @@ int Run() {
   return TestDevice(device, block_count);
 }
 
+std::string OutputErrorLine(int error) {
+  return std::string("Error: cannot write to standard output: ") +
+         std::strerror(error) + ".";
+}
+
 // The line that explains the exception being handled, which ends the
 // program.
 std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
   if (standard_output.write_error() != 0) {
-    return std::string("Error: cannot write to standard output: ") +
-           std::strerror(standard_output.write_error()) + ".";
+    return OutputErrorLine(standard_output.write_error());
   }
   // The status line, or a device line whose name could not be queried, has
   // no newline of its own.
@@ -124,6 +129,10 @@ std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
 }  // namespace
 
 int main() {
+  if (!vramcheck::StandardOutputIsOpen()) {
+    std::cerr << OutputErrorLine(EBADF) << std::endl;
+    return 1;
+  }
   const vramcheck::LineTracker standard_output(std::cout);
   // A run whose status line cannot be shown reports nothing: the first
   // write or flush of standard output that fails ends it.
