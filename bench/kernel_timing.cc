@@ -59,10 +59,8 @@ KernelTiming::KernelTiming(const cl::Device& device)
           fmt::format("#define WORK_GROUP_SIZE {}\n", kWorkGroupSize) +
           kCeilingKernels,
       /*build=*/true);
-  const char* names[kCaseCount] = {"Write", "Read", "PlainStore", "PlainLoad",
-                                   "PermutedLoad"};
   for (int c = 0; c < kCaseCount; ++c) {
-    kernels_[c] = cl::Kernel(program, names[c]);
+    kernels_[c] = cl::Kernel(program, kCaseNames[c].kernel);
   }
   const cl_uint zeros[2] = {0, 0};
   queue_.enqueueWriteBuffer(counters_, CL_TRUE, 0, sizeof(zeros), zeros);
@@ -87,7 +85,9 @@ KernelTiming::KernelTiming(const cl::Device& device)
 
 RoundTimes KernelTiming::RunRound() {
   RoundTimes times;
-  for (int c = 0; c < kCaseCount; ++c) times[c] = TimedLaunch(kernels_[c]);
+  for (int c = 0; c < kCaseCount; ++c) {
+    times[c] = static_cast<std::int64_t>(TimedLaunchNs(queue_, kernels_[c]));
+  }
   return times;
 }
 
@@ -96,16 +96,6 @@ bool KernelTiming::Clean() {
   queue_.enqueueReadBuffer(counters_, CL_TRUE, 0, 2 * sizeof(cl_uint), values);
   queue_.enqueueReadBuffer(sink_, CL_TRUE, 0, sizeof(cl_uint), values + 2);
   return values[0] == 0 && values[1] == 0 && values[2] == 0;
-}
-
-std::int64_t KernelTiming::TimedLaunch(const cl::Kernel& kernel) {
-  cl::Event event;
-  queue_.enqueueNDRangeKernel(kernel, kLaunchOffset, kLaunchGlobal,
-                              kLaunchLocal, nullptr, &event);
-  queue_.finish();
-  const cl_ulong start = event.getProfilingInfo<CL_PROFILING_COMMAND_START>();
-  const cl_ulong end = event.getProfilingInfo<CL_PROFILING_COMMAND_END>();
-  return static_cast<std::int64_t>(end - start);
 }
 
 }  // namespace vramcheck::bench

@@ -13,8 +13,18 @@ namespace vramcheck::bench {
 // the loads scan the constant the plain store wrote.
 enum Case { kWrite, kRead, kPlainStore, kPlainLoad, kPermutedLoad, kCaseCount };
 
-inline constexpr std::array<const char*, kCaseCount> kCaseNames = {
-    "write", "read", "plain_store", "plain_load", "permuted_load"};
+// Each case's kernel and the name its figures have in the table.
+struct CaseNames {
+  const char* kernel;
+  const char* figure;
+};
+inline constexpr std::array<CaseNames, kCaseCount> kCaseNames = {{
+    {"Write", "write"},
+    {"Read", "read"},
+    {"PlainStore", "plain_store"},
+    {"PlainLoad", "plain_load"},
+    {"PermutedLoad", "permuted_load"},
+}};
 
 // Profiled END - START of each case of one round, in nanoseconds; zero or
 // negative where the device's timestamps were not sane.
@@ -37,8 +47,6 @@ class KernelTiming {
   bool Clean();
 
  private:
-  std::int64_t TimedLaunch(const cl::Kernel& kernel);
-
   cl::Context context_;
   cl::CommandQueue queue_;
   cl::Buffer block_;

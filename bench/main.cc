@@ -154,9 +154,9 @@ int Bench(const cl::Device& device) {
              "max", "samples");
   std::array<std::optional<double>, vramcheck::bench::kCaseCount> gib_s;
   for (int c = 0; c < vramcheck::bench::kCaseCount; ++c) {
-    gib_s[c] = Row(fmt::format("{}_gib_s", vramcheck::bench::kCaseNames[c]),
-                   vramcheck::bench::GibPerSecond(vramcheck::kBlockSize,
-                                                  case_ns[c]));
+    gib_s[c] = Row(
+        fmt::format("{}_gib_s", vramcheck::bench::kCaseNames[c].figure),
+        vramcheck::bench::GibPerSecond(vramcheck::kBlockSize, case_ns[c]));
   }
   std::vector<double> wall_ms, efficiency, host_us;
   for (const vramcheck::bench::PassSample& pass : *passes) {

@@ -15,7 +15,7 @@ std::optional<double> KernelNs(const std::vector<float>& write_speeds,
   for (const auto* speeds : {&write_speeds, &read_speeds}) {
     for (const float speed : *speeds) {
       if (!std::isfinite(speed) || speed <= 0) return std::nullopt;
-      seconds += 0.125 / speed;  // a block is 0.125 GiB
+      seconds += kBlockGib / speed;
     }
   }
   return seconds * 1e9;

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "test_engine/memory_tester.h"
+#include "kernels/device_program.h"
 
 namespace vramcheck {
 namespace {

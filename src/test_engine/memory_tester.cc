@@ -10,9 +10,6 @@
 namespace vramcheck {
 namespace {
 
-// Size of the error counter buffer: mismatched words, then mismatched bits.
-constexpr std::uint64_t kCounterBytes = 8;
-
 void ClearAll(std::vector<std::uint32_t>& word_errors,
               std::vector<std::uint32_t>& bit_errors,
               std::vector<float>& write_speeds,
@@ -27,14 +24,25 @@ void ClearAll(std::vector<std::uint32_t>& word_errors,
 
 std::uint64_t MaxBlocks(std::uint64_t global_mem_size) {
   if (global_mem_size < kCounterBytes) return 0;
-  return (global_mem_size - kCounterBytes) >> 27;
+  return (global_mem_size - kCounterBytes) / kBlockSize;
 }
 
 float BlockBandwidth(std::uint64_t elapsed_ns) {
   const double seconds = static_cast<double>(elapsed_ns) / 1e9;
   const double divisor =
       std::max(seconds, std::numeric_limits<double>::min());
-  return static_cast<float>(0.125 / divisor);
+  return static_cast<float>(kBlockGib / divisor);
+}
+
+std::uint64_t TimedLaunchNs(const cl::CommandQueue& queue,
+                            const cl::Kernel& kernel) {
+  cl::Event event;
+  queue.enqueueNDRangeKernel(kernel, kLaunchOffset, kLaunchGlobal,
+                             kLaunchLocal, nullptr, &event);
+  queue.finish();
+  const cl_ulong end = event.getProfilingInfo<CL_PROFILING_COMMAND_END>();
+  const cl_ulong start = event.getProfilingInfo<CL_PROFILING_COMMAND_START>();
+  return end - start;
 }
 
 MemoryTest::MemoryTest(cl::Device device) : device_(device) {}
@@ -81,7 +89,7 @@ bool MemoryTest::Prepare(std::uint64_t& total_bytes_out,
     blocks.push_back(cl::Buffer(context, CL_MEM_READ_WRITE, kBlockSize));
   }
 
-  total_bytes_ = block_count << 27;
+  total_bytes_ = block_count * kBlockSize;
   total_bytes_out = total_bytes_;
   context_ = context;
   queue_ = queue;
@@ -114,7 +122,8 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
     if (stopped()) return false;
     write_kernel_.setArg(0, block);
     write_kernel_.setArg(1, calc_param);
-    write_speeds.push_back(TimedLaunch(write_kernel_));
+    write_speeds.push_back(
+        BlockBandwidth(TimedLaunchNs(queue_, write_kernel_)));
   }
 
   // Counts left from an earlier pass must not reach the first block's entry.
@@ -126,22 +135,13 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
     read_kernel_.setArg(1, block);
     read_kernel_.setArg(2, calc_param);
     read_kernel_.setArg(3, iteration);
-    read_speeds.push_back(TimedLaunch(read_kernel_));
+    read_speeds.push_back(
+        BlockBandwidth(TimedLaunchNs(queue_, read_kernel_)));
     const auto [words, bits] = TakeCounters(CL_MAP_READ | CL_MAP_WRITE);
     word_errors.push_back(words);
     bit_errors.push_back(bits);
   }
   return true;
-}
-
-float MemoryTest::TimedLaunch(const cl::Kernel& kernel) {
-  cl::Event event;
-  queue_.enqueueNDRangeKernel(kernel, kLaunchOffset, kLaunchGlobal,
-                              kLaunchLocal, nullptr, &event);
-  queue_.finish();
-  const cl_ulong end = event.getProfilingInfo<CL_PROFILING_COMMAND_END>();
-  const cl_ulong start = event.getProfilingInfo<CL_PROFILING_COMMAND_START>();
-  return BlockBandwidth(end - start);
 }
 
 std::array<cl_uint, 2> MemoryTest::TakeCounters(cl_map_flags flags) {

@@ -10,24 +10,9 @@
 
 #include <CL/opencl.hpp>
 
+#include "kernels/device_program.h"
+
 namespace vramcheck {
-
-// Size of one block of device memory under test: 128 MiB, 0.125 GiB.
-inline constexpr std::uint64_t kBlockSize = 0x8000000;
-
-// Both kernels run in work-groups of this many work-items along dimension 0.
-inline constexpr std::size_t kWorkGroupSize = 64;
-
-// The pattern parameter of pass `iteration`, wrapping at 32 bits.
-constexpr std::uint32_t CalcParam(std::uint32_t iteration) {
-  return iteration * 1048839u;
-}
-
-// How both kernels are launched over one block: one work-item per 16-byte
-// element, in work-groups of 64, from an explicit zero offset.
-inline const cl::NDRange kLaunchOffset(0, 0, 0);
-inline const cl::NDRange kLaunchGlobal(0x4000, 0x200, 1);
-inline const cl::NDRange kLaunchLocal(kWorkGroupSize, 1, 1);
 
 // Number of whole blocks that fit into `global_mem_size` bytes beside the
 // 8-byte error counter buffer: (global_mem_size - 8) >> 27, and 0 when the
@@ -37,6 +22,12 @@ std::uint64_t MaxBlocks(std::uint64_t global_mem_size);
 // Bandwidth in GiB/s of a launch that moved one block in `elapsed_ns`
 // nanoseconds. A zero interval gives positive infinity.
 float BlockBandwidth(std::uint64_t elapsed_ns);
+
+// Launches `kernel` over one block on `queue`, waits for the queue to finish
+// and returns the launch's END - START from the device's profiling clock in
+// nanoseconds, wrapping where a driver reports END before START.
+std::uint64_t TimedLaunchNs(const cl::CommandQueue& queue,
+                            const cl::Kernel& kernel);
 
 // Owns every OpenCL object of a test on one device: a context, a profiling
 // queue, the kernels "Write" and "Read", the two-word error counter buffer
@@ -74,10 +65,6 @@ class MemoryTest {
                const std::stop_token& cancel_token);
 
  private:
-  // Launches `kernel` over one block, waits for it and returns its bandwidth
-  // from the device's profiling timestamps.
-  float TimedLaunch(const cl::Kernel& kernel);
-
   // Maps the error counters with `flags`, zeroes both words and enqueues the
   // unmap. Returns the words as they were when mapped for reading, else 0s.
   std::array<cl_uint, 2> TakeCounters(cl_map_flags flags);
