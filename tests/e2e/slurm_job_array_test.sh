@@ -121,7 +121,7 @@ cat > "$dir/vramcheck" <<EOF
 exec "$vramcheck" "\$@"
 EOF
 chmod +x "$dir/vramcheck"
-export OCL_ICD_VENDORS=$vendors OCL_ICD_PLATFORM_SORT=none SIMGPU_PLATFORMS=2 \
+export OCL_ICD_VENDORS=$vendors SIMGPU_PLATFORMS=2 \
   SIMGPU_DEVICE0_NAME="Simulated GPU A" SIMGPU_DEVICE1_NAME="Simulated GPU B" \
   SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 \
   SIMGPU_DEVICE1_GLOBAL_MEM_SIZE=0x18000008 POCL_CACHE_DIR=$dir/pocl \

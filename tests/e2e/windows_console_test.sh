@@ -26,7 +26,7 @@ if [ "${1:-}" = --pane ]; then
   tmux wait-for go
   printf '1\n' | {
     echo "$BASHPID" >"$pid_file"
-    exec env OCL_ICD_VENDORS="$vendors" OCL_ICD_PLATFORM_SORT=none \
+    exec env OCL_ICD_VENDORS="$vendors" \
       WINEPREFIX="$prefix" WINEDEBUG=-all \
       SIMGPU_BIT_FAULTS=0:0x1000:0x00000100 "$wine64" "$exe"
   } && status=0 || status=$?

@@ -28,7 +28,7 @@ check() {
   local status=0
   env -u OCL_ICD_VENDORS GPU_CHECK_VENDORS="$tmp/vendors" \
     GPU_CHECK_LIBRARY_DIRS="$tmp/none:$tmp/lib" GPU_CHECK_SECONDS=10 \
-    OCL_ICD_PLATFORM_SORT=none SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 \
+    SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 \
     "$tmp/folder/gpu-check" "$tmp/$1" || status=$?
   ((status == $2)) || fail "$1: exit status $status, not $2"
 }

@@ -42,11 +42,6 @@ class Blocks {
 cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
                     void* host_ptr, cl_int* errcode_ret);
 
-// Applies the configured faults to the queue's context before a launch of
-// "Read": SIMGPU_BIT_FAULTS once after each launch of "Write", then
-// SIMGPU_STUCK_FAULTS.
-cl_int InjectFaultsBeforeRead(Queue& queue);
-
 }  // namespace simgpu
 
 #endif  // TESTS_SIMGPU_MEMORY_H_

@@ -7,7 +7,7 @@
 #include "api.h"
 #include "config.h"
 #include "info.h"
-#include "memory.h"
+#include "faults.h"
 #include "pocl.h"
 
 namespace simgpu {

@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TESTS_SIMGPU_SESSION_H_
-#define VRAMCHECK_TESTS_SIMGPU_SESSION_H_
+#ifndef VRAMCHECK_TESTS_SUPPORT_SIM_GPU_FIXTURE_H_
+#define VRAMCHECK_TESTS_SUPPORT_SIM_GPU_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace vramcheck::test_support {
 // Base for tests that run on the simulated GPU in this process. The driver
 // re-reads its SIMGPU_* settings on every use, so each test sets its own and
 // they are cleared afterwards. Every test gets a driver log of its own.
-class SimGpuTest : public testing::Test {
+class SimGpuFixture : public testing::Test {
  protected:
   void SetUp() override {
     log_path_ = folder_.File("simgpu.log");
@@ -60,4 +60,4 @@ class SimGpuTest : public testing::Test {
 
 }  // namespace vramcheck::test_support
 
-#endif  // VRAMCHECK_TESTS_SIMGPU_SESSION_H_
+#endif  // VRAMCHECK_TESTS_SUPPORT_SIM_GPU_FIXTURE_H_

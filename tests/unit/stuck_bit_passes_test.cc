@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vramcheck::test_support {
+namespace vramcheck::tools {
 namespace {
 
 TEST(StuckBitPassesTest, FoundInTheFirstPassWhoseBitDiffers) {
@@ -30,4 +30,4 @@ TEST(StuckBitPassesTest, FiguresOfTheDocumentedSample) {
 }
 
 }  // namespace
-}  // namespace vramcheck::test_support
+}  // namespace vramcheck::tools

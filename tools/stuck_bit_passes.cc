@@ -2,10 +2,12 @@
 
 #include <random>
 
+#include "kernels/device_program.h"
 #include "pattern_reference.h"
-#include "test_engine/memory_tester.h"
 
-namespace vramcheck::test_support {
+namespace vramcheck::tools {
+
+using test_support::ReferenceValue;
 
 std::uint32_t FirstDetectingPass(const StuckBit& stuck,
                                  std::uint32_t max_pass) {
@@ -55,4 +57,4 @@ std::uint32_t LatestDetectingPass(const DetectionCounts& counts) {
   return 0;
 }
 
-}  // namespace vramcheck::test_support
+}  // namespace vramcheck::tools

@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TESTS_PATTERN_REFERENCE_H_
-#define VRAMCHECK_TESTS_PATTERN_REFERENCE_H_
+#ifndef VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_
+#define VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_
 
 #include <array>
 #include <cstdint>
@@ -42,4 +42,4 @@ inline std::uint32_t ReferenceReadElement(std::uint32_t id,
 
 }  // namespace vramcheck::test_support
 
-#endif  // VRAMCHECK_TESTS_PATTERN_REFERENCE_H_
+#endif  // VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_

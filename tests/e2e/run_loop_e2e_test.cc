@@ -1,4 +1,4 @@
-// The test run of the real binary on the simulated GPU: the cleared screen,
+// The run loop of the real binary on the simulated GPU: the cleared screen,
 // the status line, injected faults and failures during preparation.
 
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ ProcessResult RunUntilStatusLines(std::vector<std::string> environment,
       lines == 1 ? "status line" : std::to_string(lines) + " status lines");
 }
 
-TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
+TEST(RunLoopTest, ClearsTheScreenAndDrawsTheStatusLine) {
   const ProcessResult result = RunUntilStatusLines({}, 1);
   const std::string dialogue =
       DeviceList({"Simulated GPU"}) + BlockPrompt(8) + kClearScreen;
@@ -54,7 +54,7 @@ TEST(TestRunTest, ClearsTheScreenAndDrawsTheStatusLine) {
   EXPECT_EQ(result.err, "");
 }
 
-TEST(TestRunTest, InjectedFlipAddsOnePerPass) {
+TEST(RunLoopTest, InjectedFlipAddsOnePerPass) {
   const test_support::TempFolder folder;
   const std::string log = folder.File("simgpu.log");
   const ProcessResult result = RunUntilStatusLines(
@@ -87,7 +87,7 @@ ProcessResult RunToEnd(std::vector<std::string> environment,
                                     nullptr, "end of the program");
 }
 
-TEST(TestRunTest, BuildFailureShowsTheBuildLog) {
+TEST(RunLoopTest, BuildFailureShowsTheBuildLog) {
   const ProcessResult result = RunToEnd({"SIMGPU_BREAK_BUILD=1"});
   EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
   // PoCL's compiler may write a note of its own to standard error first.
@@ -100,7 +100,7 @@ TEST(TestRunTest, BuildFailureShowsTheBuildLog) {
   EXPECT_EQ(result.exit_status, 1);
 }
 
-TEST(TestRunTest, RefusedBuildOptionIsNamedAsTheCause) {
+TEST(RunLoopTest, RefusedBuildOptionIsNamedAsTheCause) {
   // As drivers without OpenCL C 2.0 may do; they leave the build log empty.
   const ProcessResult result = RunToEnd({"SIMGPU_REFUSE_CL_STD=-43"});
   EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
@@ -110,7 +110,7 @@ TEST(TestRunTest, RefusedBuildOptionIsNamedAsTheCause) {
   EXPECT_EQ(result.exit_status, 1);
 }
 
-TEST(TestRunTest, AllocationFailureIsExplained) {
+TEST(RunLoopTest, AllocationFailureIsExplained) {
   const ProcessResult result = RunToEnd({"SIMGPU_FAIL_BLOCK=2"}, "2\n");
   EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8));
   EXPECT_EQ(result.err,
@@ -120,7 +120,7 @@ TEST(TestRunTest, AllocationFailureIsExplained) {
   EXPECT_EQ(result.exit_status, 1);
 }
 
-TEST(TestRunTest, FailureDuringTheRunStartsOnAFreshLine) {
+TEST(RunLoopTest, FailureDuringTheRunStartsOnAFreshLine) {
   // The first Read launch fails, as on drivers that allocate lazily.
   const ProcessResult result = RunToEnd({"SIMGPU_FAIL_LAUNCH=Read"});
   EXPECT_EQ(result.out,
@@ -132,7 +132,7 @@ TEST(TestRunTest, FailureDuringTheRunStartsOnAFreshLine) {
   EXPECT_EQ(result.exit_status, 1);
 }
 
-TEST(TestRunTest, PrepareRefusalIsTheOnlyMessage) {
+TEST(RunLoopTest, PrepareRefusalIsTheOnlyMessage) {
   // The device reports less memory to the second query than to the first.
   const ProcessResult result =
       RunToEnd({"SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008,0x8000007"});

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "pattern_reference.h"
-#include "simgpu_session.h"
+#include "sim_gpu_fixture.h"
 #include "test_engine/memory_tester.h"
 
 namespace vramcheck {
@@ -31,10 +31,10 @@ TEST(BlockBandwidthTest, ConvertsNanosecondsToGibPerSecond) {
   EXPECT_TRUE(std::isfinite(BlockBandwidth(1)));
 }
 
-class RunPassTest : public test_support::SimGpuTest {
+class RunPassTest : public test_support::SimGpuFixture {
  protected:
   void SetUp() override {
-    SimGpuTest::SetUp();
+    SimGpuFixture::SetUp();
     test_ = std::make_unique<MemoryTest>(device_);
   }
 

@@ -10,8 +10,8 @@
 #include "stuck_bit_passes.h"
 
 int main() {
-  using vramcheck::test_support::CountDetections;
-  using vramcheck::test_support::ShareFoundBy;
+  using vramcheck::tools::CountDetections;
+  using vramcheck::tools::ShareFoundBy;
   constexpr std::uint64_t kSamples = 200'000;
   constexpr std::uint64_t kSeed = 1;
   constexpr std::uint32_t kMaxPass = 1000;
@@ -25,7 +25,7 @@ int main() {
                              100.0 * ShareFoundBy(counts, pass));
   }
   std::cout << fmt::format("  latest pass needed: {}\n",
-                           vramcheck::test_support::LatestDetectingPass(counts));
+                           vramcheck::tools::LatestDetectingPass(counts));
   if (counts.never_found != 0) {
     std::cout << fmt::format("  not found within {} passes: {}\n", kMaxPass,
                              counts.never_found);

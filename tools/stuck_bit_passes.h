@@ -1,10 +1,10 @@
-#ifndef VRAMCHECK_TESTS_STUCK_BIT_PASSES_H_
-#define VRAMCHECK_TESTS_STUCK_BIT_PASSES_H_
+#ifndef VRAMCHECK_TOOLS_STUCK_BIT_PASSES_H_
+#define VRAMCHECK_TOOLS_STUCK_BIT_PASSES_H_
 
 #include <cstdint>
 #include <vector>
 
-namespace vramcheck::test_support {
+namespace vramcheck::tools {
 
 // One bit of a block that always reads back as `value`.
 struct StuckBit {
@@ -41,6 +41,6 @@ double ShareFoundBy(const DetectionCounts& counts, std::uint32_t pass);
 // The latest pass that found a bit of the sample first.
 std::uint32_t LatestDetectingPass(const DetectionCounts& counts);
 
-}  // namespace vramcheck::test_support
+}  // namespace vramcheck::tools
 
-#endif  // VRAMCHECK_TESTS_STUCK_BIT_PASSES_H_
+#endif  // VRAMCHECK_TOOLS_STUCK_BIT_PASSES_H_

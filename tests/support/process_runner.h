@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TESTS_PROCESS_RUNNER_H_
-#define VRAMCHECK_TESTS_PROCESS_RUNNER_H_
+#ifndef VRAMCHECK_TESTS_SUPPORT_PROCESS_RUNNER_H_
+#define VRAMCHECK_TESTS_SUPPORT_PROCESS_RUNNER_H_
 
 #include <chrono>
 #include <functional>
@@ -43,4 +43,4 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 
 }  // namespace vramcheck::test_support
 
-#endif  // VRAMCHECK_TESTS_PROCESS_RUNNER_H_
+#endif  // VRAMCHECK_TESTS_SUPPORT_PROCESS_RUNNER_H_

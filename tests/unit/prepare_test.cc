@@ -6,13 +6,13 @@
 #include <stop_token>
 #include <vector>
 
-#include "simgpu_session.h"
+#include "sim_gpu_fixture.h"
 #include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {
 
-using PrepareTest = test_support::SimGpuTest;
+using PrepareTest = test_support::SimGpuFixture;
 using Lines = std::vector<std::string>;
 
 TEST(MaxBlocksTest, LeavesRoomForTheCounters) {

@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TESTS_TEMP_FOLDER_H_
-#define VRAMCHECK_TESTS_TEMP_FOLDER_H_
+#ifndef VRAMCHECK_TESTS_SUPPORT_TEMP_FOLDER_H_
+#define VRAMCHECK_TESTS_SUPPORT_TEMP_FOLDER_H_
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -37,4 +37,4 @@ class TempFolder {
 
 }  // namespace vramcheck::test_support
 
-#endif  // VRAMCHECK_TESTS_TEMP_FOLDER_H_
+#endif  // VRAMCHECK_TESTS_SUPPORT_TEMP_FOLDER_H_

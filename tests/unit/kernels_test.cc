@@ -5,14 +5,15 @@
 
 #include <cstdint>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <CL/opencl.hpp>
+#include <fmt/format.h>
 
 #include "kernels/device_program.h"
 #include "pattern_reference.h"
-#include "test_engine/memory_tester.h"
 
 namespace vramcheck {
 namespace {
@@ -51,9 +52,9 @@ class KernelsTest : public testing::Test {
   // Launches `kernel` over the work-items from `offset`, all of the block's
   // unless `global` says fewer, and waits for it.
   static void Launch(const cl::Kernel& kernel,
-                     const cl::NDRange& offset = cl::NDRange(0, 0, 0),
-                     const cl::NDRange& global = cl::NDRange(0x4000, 0x200, 1)) {
-    queue_->enqueueNDRangeKernel(kernel, offset, global, cl::NDRange(64, 1, 1));
+                     const cl::NDRange& offset = kLaunchOffset,
+                     const cl::NDRange& global = kLaunchGlobal) {
+    queue_->enqueueNDRangeKernel(kernel, offset, global, kLaunchLocal);
     queue_->finish();
   }
   static void WriteBlock(std::uint32_t calc_param) {
@@ -74,8 +75,9 @@ class KernelsTest : public testing::Test {
     read_->setArg(2, calc_param);
     read_->setArg(3, iter);
     if (first_id) {
-      Launch(*read_, cl::NDRange(*first_id % 0x4000, *first_id / 0x4000, 0),
-             cl::NDRange(64, 1, 1));
+      const std::size_t width = kLaunchGlobal[0];
+      Launch(*read_, cl::NDRange(*first_id % width, *first_id / width, 0),
+             kLaunchLocal);
     } else {
       Launch(*read_);
     }
@@ -206,6 +208,26 @@ TEST_F(KernelsTest, ReadVisitsEveryElementExactlyOnce) {
                                               total_bits)}))
         << "pass " << iter;
   }
+}
+
+TEST(DeviceContractTest, ProgramAgreesWithTheHost) {
+  const std::string source(kDeviceProgram);
+  EXPECT_NE(source.find(fmt::format("#define TEST_WINDOW_1D_MAX_GROUPS {:#x}\n",
+                                    kLaunchGlobal[0])),
+            std::string::npos);
+  // Both kernels, and nothing else, ask for the host's work-group size.
+  const std::regex group(R"(reqd_work_group_size\((\d+), 1, 1\))");
+  std::vector<std::string> sizes;
+  for (auto it = std::sregex_iterator(source.begin(), source.end(), group);
+       it != std::sregex_iterator(); ++it) {
+    sizes.push_back((*it)[1]);
+  }
+  EXPECT_EQ(sizes, std::vector<std::string>(2, std::to_string(kWorkGroupSize)));
+  EXPECT_EQ(kLaunchLocal[0], kWorkGroupSize);
+  // One work-item per 16-byte element of a block.
+  EXPECT_EQ(kLaunchGlobal[0] * kLaunchGlobal[1] * kLaunchGlobal[2] * 16,
+            kBlockSize);
+  EXPECT_EQ(kBlockGib * (1 << 30), kBlockSize);
 }
 
 TEST(ReadOrderTest, ReferenceGivesTheWorkedAddresses) {

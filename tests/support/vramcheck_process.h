@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_TESTS_VRAMCHECK_PROCESS_H_
-#define VRAMCHECK_TESTS_VRAMCHECK_PROCESS_H_
+#ifndef VRAMCHECK_TESTS_SUPPORT_VRAMCHECK_PROCESS_H_
+#define VRAMCHECK_TESTS_SUPPORT_VRAMCHECK_PROCESS_H_
 
 #include <gtest/gtest.h>
 
@@ -144,4 +144,4 @@ inline std::vector<unsigned long> StatusLineTotals(const std::string& out) {
 
 }  // namespace vramcheck::test_support
 
-#endif  // VRAMCHECK_TESTS_VRAMCHECK_PROCESS_H_
+#endif  // VRAMCHECK_TESTS_SUPPORT_VRAMCHECK_PROCESS_H_

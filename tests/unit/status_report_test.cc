@@ -33,16 +33,6 @@ TEST(StatusReportTest, FirstLineIsExactBytes) {
             "Write: 100.00 [GiB/s], Read: 250.50 [GiB/s], Total Error: 0");
 }
 
-TEST(StatusReportTest, ShorterLineDoesNotLeaveTheOldTailBehind) {
-  // The line is drawn from the home position after erasing to the end of
-  // the screen, so nothing of a longer previous line survives.
-  const std::string longer = FormatStatusLine(100.0f, 100.0f, 7);
-  const std::string shorter = FormatStatusLine(99.99f, 100.0f, 7);
-  ASSERT_LT(shorter.size(), longer.size());
-  EXPECT_EQ(shorter,
-            "Write: 99.99 [GiB/s], Read: 100.00 [GiB/s], Total Error: 7");
-}
-
 TEST(StatusReportTest, TwoSecondPassesDrawAfterPasses1_4_7_10) {
   StatusReport report(kStart);
   std::vector<int> drawn;
