@@ -71,16 +71,6 @@ TEST(ProcessRunnerTest, TellsACrashFromATimeOut) {
   EXPECT_EQ(slow.exit_status, -1);
 }
 
-TEST(ProcessRunnerTest, ChildGetsTheDefaultSignalDispositions) {
-  // The runner ignores SIGPIPE for itself; a shell's child would not.
-  RunProcess({"/bin/true"}, ProcessOptions());
-  const ProcessResult result = RunProcess(
-      {"/bin/sh", "-c", "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status"},
-      ProcessOptions());
-  EXPECT_EQ(std::stoull(result.out, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u)
-      << "SigIgn: " << result.out;
-}
-
 TEST(ProcessRunnerTest, MissingProgramIsAnError) {
   EXPECT_THROW(RunProcess({"/nonexistent/program"}, ProcessOptions()),
                std::runtime_error);
