@@ -122,8 +122,9 @@ std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
   }
   // The status line, or a device line whose name could not be queried, has
   // no newline of its own.
-  return (standard_output.line_open() ? "\n" : "") +
-         vramcheck::DescribeException(std::current_exception());
+  std::string line = standard_output.line_open() ? "\n" : "";
+  line += vramcheck::DescribeException(std::current_exception());
+  return line;
 }
 
 }  // namespace
