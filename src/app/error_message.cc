@@ -139,7 +139,7 @@ const char* ClStatusName(cl_int status) {
       return "CL_KERNEL_ARG_INFO_NOT_AVAILABLE";
     case -65:
       return "CL_INVALID_IMAGE_DESCRIPTOR";
-    case -66:
+    case kInvalidCompilerOptions:
       return "CL_INVALID_COMPILER_OPTIONS";
     case -67:
       return "CL_INVALID_LINKER_OPTIONS";

@@ -2,7 +2,6 @@
 #define VRAMCHECK_TEST_ENGINE_MEMORY_TESTER_H_
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <stop_token>

@@ -19,18 +19,9 @@ using test_support::ProcessResult;
 // as its arguments ("$@") and the simulated GPU's `environment`.
 ProcessResult Bash(const std::string& script, const std::string& folder,
                    std::vector<std::string> environment = {}) {
-  std::vector<std::string> argv = {"/bin/bash", "-c",
-                                   "cd \"$0\" && " + script, folder};
-  argv.insert(argv.end(), test_support::kVramcheckCommand.begin(),
-              test_support::kVramcheckCommand.end());
-  test_support::ProcessOptions options;
-  options.environment = std::move(environment);
-  options.environment.insert(options.environment.end(),
-                             test_support::kCommandEnvironment.begin(),
-                             test_support::kCommandEnvironment.end());
-  ProcessResult result = test_support::RunProcess(argv, options);
-  test_support::ExpectInTime(result, options, "end of the script");
-  return result;
+  return test_support::RunVramcheck(
+      std::move(environment), "", nullptr, "end of the script",
+      {"/bin/bash", "-c", "cd \"$0\" && " + script, folder});
 }
 
 // Standard output is a pipe that nobody reads any more: a FIFO whose only

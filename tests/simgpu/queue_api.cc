@@ -91,7 +91,7 @@ void* CL_API_CALL EnqueueMapBuffer(cl_command_queue queue, cl_mem buffer,
                                       event, errcode_ret);
 }
 
-// The launches timed since the last call, each with its event released.
+// The launches timed since the last call; the caller releases their events.
 std::vector<std::pair<std::string, cl_event>> TakeTimedLaunches(Queue& queue) {
   const std::lock_guard<std::mutex> lock(queue.mutex);
   return std::exchange(queue.timed_launches, {});

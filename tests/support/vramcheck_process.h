@@ -61,13 +61,15 @@ inline void ExpectInTime(const ProcessResult& result,
 // Runs the real tester on the simulated GPU with `environment` added and
 // `input` on standard input, until it ends or `stop_when` holds for its
 // output so far; `awaited` names that moment for a test that gives up
-// waiting. Output comes back with LF line ends. Under Wine only standard
-// output is held to CR LF: the OpenCL driver, a Linux library there, may
-// write notes of its own to standard error, with LF.
+// waiting. `launcher`, when given, starts the tester with the tester's
+// command as its last arguments. Output comes back with LF line ends. Under
+// Wine only standard output is held to CR LF: the OpenCL driver, a Linux
+// library there, may write notes of its own to standard error, with LF.
 inline ProcessResult RunVramcheck(
     std::vector<std::string> environment, std::string input,
     std::function<bool(const std::string& out)> stop_when,
-    const std::string& awaited) {
+    const std::string& awaited, std::vector<std::string> launcher = {},
+    std::chrono::seconds timeout = std::chrono::seconds(60)) {
   ProcessOptions options;
   options.environment = std::move(environment);
   options.environment.insert(options.environment.end(),
@@ -75,7 +77,10 @@ inline ProcessResult RunVramcheck(
                              kCommandEnvironment.end());
   options.input = std::move(input);
   options.stop_when = std::move(stop_when);
-  ProcessResult result = RunProcess(kVramcheckCommand, options);
+  options.timeout = timeout;
+  launcher.insert(launcher.end(), kVramcheckCommand.begin(),
+                  kVramcheckCommand.end());
+  ProcessResult result = RunProcess(launcher, options);
   ExpectInTime(result, options, awaited);
   if (kUnderWine) {
     result.out = WithUnixLineEnds(result.out, true);
@@ -103,16 +108,9 @@ inline ProcessResult RunVramcheckOnOclgrind(
     std::vector<std::string> oclgrind_options, std::string input,
     std::function<bool(const std::string& out)> stop_when,
     const std::string& awaited, std::chrono::seconds timeout) {
-  std::vector<std::string> argv = {kOclgrind};
-  argv.insert(argv.end(), oclgrind_options.begin(), oclgrind_options.end());
-  argv.push_back(VRAMCHECK_BINARY);
-  ProcessOptions options;
-  options.input = std::move(input);
-  options.stop_when = std::move(stop_when);
-  options.timeout = timeout;
-  ProcessResult result = RunProcess(argv, options);
-  ExpectInTime(result, options, awaited);
-  return result;
+  oclgrind_options.insert(oclgrind_options.begin(), kOclgrind);
+  return RunVramcheck({}, std::move(input), std::move(stop_when), awaited,
+                      std::move(oclgrind_options), timeout);
 }
 
 // The device list as the tester prints it.

@@ -223,7 +223,6 @@ TEST(DeviceContractTest, ProgramAgreesWithTheHost) {
     sizes.push_back((*it)[1]);
   }
   EXPECT_EQ(sizes, std::vector<std::string>(2, std::to_string(kWorkGroupSize)));
-  EXPECT_EQ(kLaunchLocal[0], kWorkGroupSize);
   // One work-item per 16-byte element of a block.
   EXPECT_EQ(kLaunchGlobal[0] * kLaunchGlobal[1] * kLaunchGlobal[2] * 16,
             kBlockSize);
