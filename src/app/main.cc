@@ -114,17 +114,18 @@ std::string OutputErrorLine(int error) {
          std::strerror(error) + ".";
 }
 
-// The line that explains the exception being handled, which ends the
-// program.
-std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
+// Writes the line that explains the exception being handled, which ends
+// the program, to standard error. The status line, or a device line whose
+// name could not be queried, is first ended where it stands, so that
+// standard error holds the message alone.
+void ReportError(const vramcheck::LineTracker& standard_output) {
   if (standard_output.write_error() != 0) {
-    return OutputErrorLine(standard_output.write_error());
+    std::cerr << OutputErrorLine(standard_output.write_error()) << std::endl;
+    return;
   }
-  // The status line, or a device line whose name could not be queried, has
-  // no newline of its own.
-  std::string line = standard_output.line_open() ? "\n" : "";
-  line += vramcheck::DescribeException(std::current_exception());
-  return line;
+  if (standard_output.line_open()) std::cout << std::endl;
+  std::cerr << vramcheck::DescribeException(std::current_exception())
+            << std::endl;
 }
 
 }  // namespace
@@ -143,7 +144,7 @@ int main() {
   } catch (...) {
     // Standard output is flushed once more at exit, where nobody may throw.
     std::cout.exceptions(std::ios::goodbit);
-    std::cerr << ErrorLine(standard_output) << std::endl;
+    ReportError(standard_output);
     return 1;
   }
 }

@@ -199,11 +199,12 @@ TEST(DialogueTest, FailedQueriesGetNoAdviceAboutBlocks) {
 }
 
 TEST(DialogueTest, FailedNameQueryIsExplainedOnALineOfItsOwn) {
-  // The device's line stays unfinished on standard output; the message must
-  // not continue it on a terminal that shows both streams.
+  // The device's line is ended where it stands, on standard output, so that
+  // the message neither continues it on a terminal that shows both streams
+  // nor starts standard error with an empty line.
   ExpectRejected(Vramcheck({"SIMGPU_DEVICE0_FAIL_QUERY=NAME=-5"}, "0\n"),
-                 "Device Number: Device Name\n0: ",
-                 "\nError: clGetDeviceInfo failed with CL_OUT_OF_RESOURCES "
+                 "Device Number: Device Name\n0: \n",
+                 "Error: clGetDeviceInfo failed with CL_OUT_OF_RESOURCES "
                  "(-5): the device could not provide the resources.");
 }
 

@@ -120,13 +120,13 @@ TEST(RunLoopTest, AllocationFailureIsExplained) {
   EXPECT_EQ(result.exit_status, 1);
 }
 
-TEST(RunLoopTest, FailureDuringTheRunStartsOnAFreshLine) {
+TEST(RunLoopTest, FailureDuringTheRunEndsTheOpenLineAndIsOneLine) {
   // The first Read launch fails, as on drivers that allocate lazily.
   const ProcessResult result = RunToEnd({"SIMGPU_FAIL_LAUNCH=Read"});
-  EXPECT_EQ(result.out,
-            DeviceList({"Simulated GPU"}) + BlockPrompt(8) + kClearScreen);
+  EXPECT_EQ(result.out, DeviceList({"Simulated GPU"}) + BlockPrompt(8) +
+                            kClearScreen + "\n");
   EXPECT_EQ(result.err,
-            "\nError: clEnqueueNDRangeKernel failed with CL_OUT_OF_RESOURCES "
+            "Error: clEnqueueNDRangeKernel failed with CL_OUT_OF_RESOURCES "
             "(-5): the device could not provide the resources; try fewer "
             "blocks.\n");
   EXPECT_EQ(result.exit_status, 1);
