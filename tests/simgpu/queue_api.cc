@@ -1,5 +1,8 @@
 // Command queues and the commands enqueued on them.
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +94,47 @@ void* CL_API_CALL EnqueueMapBuffer(cl_command_queue queue, cl_mem buffer,
                                       event, errcode_ret);
 }
 
+// PoCL's dispatch table for the events of a device slowed down by `factor`,
+// with the profiling query its own. The table comes first: such an event
+// points at it.
+struct SlowEventApi {
+  cl_icd_dispatch table;
+  uint64_t factor;
+};
+
+// Reports END as START plus `factor` times the time PoCL measured.
+cl_int CL_API_CALL GetSlowEventProfilingInfo(cl_event event,
+                                             cl_profiling_info param,
+                                             size_t size, void* value,
+                                             size_t* size_ret) {
+  cl_int status = PoclApi().clGetEventProfilingInfo(event, param, size, value,
+                                                    size_ret);
+  if (status != CL_SUCCESS || param != CL_PROFILING_COMMAND_END ||
+      value == nullptr || size < sizeof(cl_ulong)) {
+    return status;
+  }
+  cl_ulong start = 0;
+  status = PoclApi().clGetEventProfilingInfo(
+      event, CL_PROFILING_COMMAND_START, sizeof(start), &start, nullptr);
+  auto& end = *static_cast<cl_ulong*>(value);
+  end = start + (end - start) * (*reinterpret_cast<SlowEventApi**>(event))->factor;
+  return status;
+}
+
+// Makes the profiling clock show `event`, a launch's, `factor` times slower,
+// by pointing it at a copy of PoCL's dispatch table (one per factor).
+void SlowDown(cl_event event, uint64_t factor) {
+  static auto* const mutex = new std::mutex;
+  static auto* const apis = new std::map<uint64_t, std::unique_ptr<SlowEventApi>>;
+  const std::lock_guard<std::mutex> lock(*mutex);
+  std::unique_ptr<SlowEventApi>& api = (*apis)[factor];
+  if (api == nullptr) {
+    api.reset(new SlowEventApi{PoclApi(), factor});
+    api->table.clGetEventProfilingInfo = GetSlowEventProfilingInfo;
+  }
+  *reinterpret_cast<SlowEventApi**>(event) = api.get();
+}
+
 // The launches timed since the last call; the caller releases their events.
 std::vector<std::pair<std::string, cl_event>> TakeTimedLaunches(Queue& queue) {
   const std::lock_guard<std::mutex> lock(queue.mutex);
@@ -104,11 +148,13 @@ cl_int CL_API_CALL Finish(cl_command_queue queue) {
   if (own == nullptr) return CL_INVALID_COMMAND_QUEUE;
   const cl_int status = PoclApi().clFinish(own->pocl);
   for (const auto& [kernel, event] : TakeTimedLaunches(*own)) {
+    // As the application sees it, through the event's own dispatch table.
+    const cl_icd_dispatch& api = **reinterpret_cast<cl_icd_dispatch**>(event);
     cl_ulong start = 0, end = 0;
-    PoclApi().clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_START,
-                                      sizeof(start), &start, nullptr);
-    PoclApi().clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_END,
-                                      sizeof(end), &end, nullptr);
+    api.clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_START,
+                                sizeof(start), &start, nullptr);
+    api.clGetEventProfilingInfo(event, CL_PROFILING_COMMAND_END, sizeof(end),
+                                &end, nullptr);
     LogEvent("profile " + kernel + " " + std::to_string(end - start));
     PoclApi().clReleaseEvent(event);
   }
@@ -140,7 +186,12 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   if (status != CL_SUCCESS) return status;
   if (own_kernel->name == "Write") own->write_pending = true;
   LogEvent("launch " + own_kernel->name);
-  if (event != nullptr && PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
+  if (event == nullptr) return CL_SUCCESS;
+  const uint64_t slowdown = NumberSetting(
+      "SIMGPU_DEVICE" + std::to_string(own->device->index) + "_SLOWDOWN", 1,
+      1000);
+  if (slowdown > 1) SlowDown(*event, slowdown);
+  if (PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
     const std::lock_guard<std::mutex> lock(own->mutex);
     own->timed_launches.emplace_back(own_kernel->name, *event);
   }
