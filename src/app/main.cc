@@ -80,6 +80,9 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
 // Lists the testable devices, asks for a device and a block count, checks
 // both, and tests.
 int Run() {
+  if (const auto line = vramcheck::LoadOpenClLibrary()) {
+    return Fail(line->c_str());
+  }
   std::vector<cl::Device> devices;
   vramcheck::FindTestableDevices(devices);
   if (devices.empty()) return Fail("Device not found.");
