@@ -30,6 +30,14 @@ bool StandardOutputIsOpen();
 // elsewhere).
 std::optional<std::string> LoadOpenClLibrary();
 
+// Called last before the program ends. When the program is the only process
+// on a Windows console, whose window closes with it (it was started by a
+// double click), asks for Enter and waits for it or for the end of input,
+// so that the last lines stay readable. Returns at once in every other case:
+// started from a shell, with standard input or output redirected, outside
+// Windows.
+void WaitBeforeWindowCloses();
+
 }  // namespace vramcheck
 
 #endif  // VRAMCHECK_APP_CONSOLE_H_

@@ -16,4 +16,7 @@ bool StandardOutputIsOpen() { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
 // the program starts.
 std::optional<std::string> LoadOpenClLibrary() { return std::nullopt; }
 
+// A terminal stays open when a program in it ends.
+void WaitBeforeWindowCloses() {}
+
 }  // namespace vramcheck

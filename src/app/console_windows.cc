@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include <fmt/format.h>
 
 namespace vramcheck {
@@ -61,6 +63,31 @@ std::optional<std::string> LoadOpenClLibrary() {
           ? ": no OpenCL driver is installed; the GPU's display driver "
             "(NVIDIA, AMD or Intel) provides it"
           : "");
+}
+
+// A console window closes when its last process ends. A program started
+// from a shell shares the console with the shell; one started by a double
+// click is alone on a console of its own.
+void WaitBeforeWindowCloses() {
+  DWORD processes[1];
+  if (!IsConsole(STD_INPUT_HANDLE) || !IsConsole(STD_OUTPUT_HANDLE) ||
+      GetConsoleProcessList(processes, 1) != 1) {
+    return;
+  }
+  std::fflush(stdout);
+  static constexpr char kPrompt[] = "Press Enter to close this window.\r\n";
+  DWORD count = 0;
+  if (!WriteConsoleA(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt,
+                     sizeof(kPrompt) - 1, &count, nullptr)) {
+    return;
+  }
+  // Only a key pressed after the prompt closes the window, not a line typed
+  // ahead. A line-mode console read returns at Enter, at the end of input
+  // and on Ctrl+C, which ends the program as before.
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(input);
+  char line[256];
+  ReadConsoleA(input, line, sizeof(line), &count, nullptr);
 }
 
 }  // namespace vramcheck

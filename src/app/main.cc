@@ -130,9 +130,8 @@ std::string ErrorLine(const vramcheck::LineTracker& standard_output) {
   return line;
 }
 
-}  // namespace
-
-int main() {
+// Runs the tester and turns whatever ends it into its line and exit status.
+int RunAndExplain() {
   if (!vramcheck::StandardOutputIsOpen()) {
     std::cerr << OutputErrorLine(EBADF) << std::endl;
     return 1;
@@ -149,4 +148,12 @@ int main() {
     std::cerr << ErrorLine(standard_output) << std::endl;
     return 1;
   }
+}
+
+}  // namespace
+
+int main() {
+  const int status = RunAndExplain();
+  vramcheck::WaitBeforeWindowCloses();
+  return status;
 }
