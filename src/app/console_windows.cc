@@ -74,6 +74,7 @@ void WaitBeforeWindowCloses() {
       GetConsoleProcessList(processes, 1) != 1) {
     return;
   }
+  // The prompt goes to the console directly, after what the program wrote.
   std::fflush(stdout);
   static constexpr char kPrompt[] = "Press Enter to close this window.\r\n";
   DWORD count = 0;
