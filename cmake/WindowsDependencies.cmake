@@ -1,8 +1,9 @@
 # OpenCL and {fmt} for the Windows build, where neither is installed as a
 # library: the build machine's Khronos headers and {fmt} used header-only, and
-# an import library for OpenCL.dll (which GPU drivers install) made from the
-# functions the C header declares. Defines OpenCL::OpenCL and
-# fmt::fmt-header-only as find_package would.
+# a delay-load import library for OpenCL.dll (which GPU drivers install) made
+# from the functions the C header declares. Windows then starts the program
+# without OpenCL.dll, which loads it itself and can say when it is missing.
+# Defines OpenCL::OpenCL and fmt::fmt-header-only as find_package would.
 
 find_path(VRAMCHECK_HOST_INCLUDE_DIR
   NAMES CL/opencl.hpp fmt/format.h
@@ -37,19 +38,22 @@ set(opencl_def ${CMAKE_CURRENT_BINARY_DIR}/OpenCL.def)
 file(CONFIGURE OUTPUT ${opencl_def}
      CONTENT "LIBRARY OpenCL.dll\nEXPORTS\n${exports}\n")
 
-set(opencl_import_library ${CMAKE_CURRENT_BINARY_DIR}/libOpenCL.a)
+# dlltool names the library's symbols after the path it is given: a bare
+# file name keeps the build folder out of the program.
+set(opencl_import_library ${CMAKE_CURRENT_BINARY_DIR}/libOpenCL_delay.a)
 add_custom_command(
   OUTPUT ${opencl_import_library}
-  COMMAND ${CMAKE_DLLTOOL} -d ${opencl_def} -l ${opencl_import_library}
-          -D OpenCL.dll
+  COMMAND ${CMAKE_DLLTOOL} -d OpenCL.def -y libOpenCL_delay.a -D OpenCL.dll
+  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
   DEPENDS ${opencl_def}
-  COMMENT "Making the import library for OpenCL.dll")
+  COMMENT "Making the delay-load import library for OpenCL.dll")
 add_custom_target(opencl_import_library DEPENDS ${opencl_import_library})
 
 add_library(OpenCL::OpenCL UNKNOWN IMPORTED)
 set_target_properties(OpenCL::OpenCL PROPERTIES
   IMPORTED_LOCATION ${opencl_import_library}
-  INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir})
+  INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir}
+  INTERFACE_LINK_LIBRARIES delayimp)
 add_dependencies(OpenCL::OpenCL opencl_import_library)
 
 add_library(fmt::fmt-header-only INTERFACE IMPORTED)

@@ -1,10 +1,15 @@
 #ifndef VRAMCHECK_APP_CONSOLE_H_
 #define VRAMCHECK_APP_CONSOLE_H_
 
+#include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 namespace vramcheck {
+
+// What the console program does differently on Windows; elsewhere each
+// function does what a terminal needs, or nothing.
 
 // Empties the screen and puts the cursor at the top-left corner. Writes
 // `sequence`, the escape sequence that does so on a terminal, unless `out` is
@@ -17,6 +22,21 @@ void ClearScreen(std::ostream& out, std::string_view sequence);
 // open files of their own, and one could otherwise take its place and
 // receive the status lines.
 bool StandardOutputIsOpen();
+
+// Loads the OpenCL library where the program loads it itself: on Windows,
+// OpenCL.dll, which the GPU's display driver installs and without which the
+// program would not start if it were linked to it. Returns the line that
+// explains why it cannot be loaded, or nothing when it can (always
+// elsewhere).
+std::optional<std::string> LoadOpenClLibrary();
+
+// Called last before the program ends. When the program is the only process
+// on a Windows console, whose window closes with it (it was started by a
+// double click), asks for Enter and waits for it or for the end of input,
+// so that the last lines stay readable. Returns at once in every other case:
+// started from a shell, with standard input or output redirected, outside
+// Windows.
+void WaitBeforeWindowCloses();
 
 }  // namespace vramcheck
 

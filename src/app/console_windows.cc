@@ -2,19 +2,31 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
+#include <fmt/format.h>
+
 namespace vramcheck {
+namespace {
+
+bool IsConsole(DWORD standard_handle) {
+  const HANDLE handle = GetStdHandle(standard_handle);
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && handle != nullptr &&
+         GetConsoleMode(handle, &mode);
+}
+
+}  // namespace
 
 // Microsoft's documented way of clearing a console without escape
 // sequences, which works on every Windows console and on Wine's.
 void ClearScreen(std::ostream& out, std::string_view sequence) {
-  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  // GetConsoleMode fails for a pipe or a file, which get the sequence.
-  if (console == INVALID_HANDLE_VALUE || console == nullptr ||
-      !GetConsoleMode(console, &mode)) {
+  // A pipe or a file gets the sequence.
+  if (!IsConsole(STD_OUTPUT_HANDLE)) {
     out << sequence;
     return;
   }
+  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   // What `out` holds must reach the console before it is cleared.
   out.flush();
   CONSOLE_SCREEN_BUFFER_INFO info;
@@ -32,6 +44,51 @@ void ClearScreen(std::ostream& out, std::string_view sequence) {
 bool StandardOutputIsOpen() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   return out != nullptr && out != INVALID_HANDLE_VALUE;
+}
+
+// OpenCL.dll is delay-loaded: the first OpenCL call would load it, and end
+// the program without a word if it could not. Loading it here first, with
+// the same search, keeps it loaded for those calls.
+std::optional<std::string> LoadOpenClLibrary() {
+  // No message box from Windows for a library it cannot use, only the line.
+  DWORD old_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old_mode);
+  const HMODULE library = LoadLibraryA("OpenCL.dll");
+  const DWORD error = GetLastError();
+  SetThreadErrorMode(old_mode, nullptr);
+  if (library != nullptr) return std::nullopt;
+  return fmt::format(
+      "Error: cannot load OpenCL.dll (Windows error {}){}.", error,
+      error == ERROR_MOD_NOT_FOUND
+          ? ": no OpenCL driver is installed; the GPU's display driver "
+            "(NVIDIA, AMD or Intel) provides it"
+          : "");
+}
+
+// A console window closes when its last process ends. A program started
+// from a shell shares the console with the shell; one started by a double
+// click is alone on a console of its own.
+void WaitBeforeWindowCloses() {
+  DWORD processes[1];
+  if (!IsConsole(STD_INPUT_HANDLE) || !IsConsole(STD_OUTPUT_HANDLE) ||
+      GetConsoleProcessList(processes, 1) != 1) {
+    return;
+  }
+  // The prompt goes to the console directly, after what the program wrote.
+  std::fflush(stdout);
+  static constexpr char kPrompt[] = "Press Enter to close this window.\r\n";
+  DWORD count = 0;
+  if (!WriteConsoleA(GetStdHandle(STD_OUTPUT_HANDLE), kPrompt,
+                     sizeof(kPrompt) - 1, &count, nullptr)) {
+    return;
+  }
+  // Only a key pressed after the prompt closes the window, not a line typed
+  // ahead. A line-mode console read returns at Enter, at the end of input
+  // and on Ctrl+C, which ends the program as before.
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(input);
+  char line[256];
+  ReadConsoleA(input, line, sizeof(line), &count, nullptr);
 }
 
 }  // namespace vramcheck

@@ -80,6 +80,9 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
 // Lists the testable devices, asks for a device and a block count, checks
 // both, and tests.
 int Run() {
+  if (const auto line = vramcheck::LoadOpenClLibrary()) {
+    return Fail(line->c_str());
+  }
   std::vector<cl::Device> devices;
   vramcheck::FindTestableDevices(devices);
   if (devices.empty()) return Fail("Device not found.");
@@ -128,9 +131,8 @@ void ReportError(const vramcheck::LineTracker& standard_output) {
             << std::endl;
 }
 
-}  // namespace
-
-int main() {
+// Runs the tester and turns whatever ends it into its line and exit status.
+int RunAndExplain() {
   if (!vramcheck::StandardOutputIsOpen()) {
     std::cerr << OutputErrorLine(EBADF) << std::endl;
     return 1;
@@ -147,4 +149,12 @@ int main() {
     ReportError(standard_output);
     return 1;
   }
+}
+
+}  // namespace
+
+int main() {
+  const int status = RunAndExplain();
+  vramcheck::WaitBeforeWindowCloses();
+  return status;
 }

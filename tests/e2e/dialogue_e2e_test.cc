@@ -126,6 +126,12 @@ TEST(DialogueTest, NoOpenClDriverIsExplained) {
   ExpectRejected(result, "",
                  "Error: clGetPlatformIDs failed with CL_PLATFORM_NOT_FOUND_KHR "
                  "(-1001): no OpenCL driver is installed.");
+  if (!test_support::kUnderWine) return;
+  // Without a GPU driver, Windows has no OpenCL.dll at all.
+  ExpectRejected(Vramcheck({"WINEDLLOVERRIDES=opencl="}, "0\n"), "",
+                 "Error: cannot load OpenCL.dll (Windows error 126): no OpenCL "
+                 "driver is installed; the GPU's display driver (NVIDIA, AMD or "
+                 "Intel) provides it.");
 }
 
 // Sixteen devices on one platform, each named after its setting; the list

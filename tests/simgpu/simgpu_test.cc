@@ -1,6 +1,5 @@
 // Checks the simulated GPU platform through the OpenCL ICD loader.
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -9,6 +8,8 @@
 #include <CL/cl_icd.h>
 #include <CL/opencl.hpp>
 #include <gtest/gtest.h>
+
+#include "temp_folder.h"
 
 namespace {
 
@@ -211,8 +212,8 @@ TEST_F(SimGpuMemoryTest, BrokenBuildFailsWithLog) {
 }
 
 TEST(SimGpuLogTest, RecordsLifetimesAndFailsConfiguredBlock) {
-  const std::string log = testing::TempDir() + "simgpu_test.log";
-  std::remove(log.c_str());
+  const vramcheck::test_support::TempFolder folder;
+  const std::string log = folder.File("simgpu.log");
   const ScopedEnv logging("SIMGPU_LOG", log);
   const ScopedEnv fail("SIMGPU_FAIL_BLOCK", "2");
   const cl::Device device = Device2();
