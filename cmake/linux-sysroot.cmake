@@ -30,6 +30,7 @@ string(JOIN " " CMAKE_CXX_FLAGS_INIT -nostdinc++
 string(JOIN " " CMAKE_EXE_LINKER_FLAGS_INIT
   -B ${CMAKE_SYSROOT}/usr/lib/${triple} -L ${gcc_dir}
   -static-libstdc++ -static-libgcc)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT ${CMAKE_EXE_LINKER_FLAGS_INIT})
 
 # Libraries and packages come from the sysroot only; tools from the build
 # machine.
