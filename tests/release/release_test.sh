@@ -54,8 +54,13 @@ shopt -s nullglob
 debs=("$dist"/vramcheck_*.deb)
 archives=("$dist"/vramcheck-*-linux-*.tar.gz)
 zips=("$dist"/vramcheck-*-win64.zip)
-[[ ${#debs[@]} -eq 2 && ${#archives[@]} -eq 2 && ${#zips[@]} -eq 1 ]] ||
+[[ ${#debs[@]} -gt 0 || ${#archives[@]} -gt 0 || ${#zips[@]} -gt 0 ]] ||
   Skip "no release in $dist: run scripts/build-release first"
+if [[ ${#debs[@]} -ne 2 || ${#archives[@]} -ne 2 || ${#zips[@]} -ne 1 ]]; then
+  echo "$dist holds ${#debs[@]} packages, ${#archives[@]} Linux archives" \
+    "and ${#zips[@]} Windows archives, not 2, 2 and 1"
+  exit 1
+fi
 deb=$(realpath "$dist"/vramcheck_*_amd64.deb)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
