@@ -64,12 +64,25 @@ else()
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  # What the portable build needs, one package or group each: glibc 2.34,
-  # GCC 11's C++ runtime and any OpenCL loader. dpkg-shlibdeps would name
-  # the loader twice and pin each library to the build machine's release.
-  # A test holds the binary's libraries and symbol versions to this line.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), ocl-icd-libopencl1 | libopencl1")
+  # What the programs need, one package or group each: dpkg-shlibdeps
+  # would name the loader twice and pin each library to the build machine's
+  # release. A test holds the release programs' libraries and symbol
+  # versions to the first line.
+  if(VRAMCHECK_SYSROOT)
+    # The release builds (cmake/linux-sysroot.cmake): glibc 2.17, the C++
+    # runtime compiled in, any OpenCL loader.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "libc6 (>= 2.17), ocl-icd-libopencl1 | libopencl1")
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+    endif()
+  else()
+    # A build on Debian 12 or later: glibc 2.34 and GCC 11's C++ runtime.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), ocl-icd-libopencl1 | libopencl1")
+  endif()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS clinfo)
   # The OpenCL GPU drivers of Debian and Ubuntu: NVIDIA's (a package in
   # Debian's non-free section, provided by libnvidia-compute-* on Ubuntu),

@@ -1,28 +1,52 @@
 #!/usr/bin/env bash
 # Checks the release files that scripts/build-release put into DIST.
-#   release_test.sh CHECK DIST VENDORS STATE
+#   release_test.sh CHECK DIST VENDORS STATE [SIMGPU_AARCH64]
 # CHECK is one of these, on the release files:
-#   checksums       SHA256SUMS covers the three files and verifies
-#   depends         the Debian package depends on nothing of {fmt}
-#   portable        the archive's program needs only glibc 2.34, GCC 11's
-#                   C++ runtime and the OpenCL loader
-#   archive_runs    the archive's program runs where it is unpacked
-#   lintian         lintian reports no error and no warning
-# or on the Debian package installed on this machine:
+#   checksums       SHA256SUMS covers every file and verifies
+#   depends         each Debian package holds a program of its architecture
+#                   and depends on glibc 2.17 and an OpenCL loader alone
+#   portable        the Linux programs and loaders of both architectures
+#                   need glibc 2.17's symbols or older, the dynamic loader
+#                   and libOpenCL.so.1, nothing of a C++ runtime
+#   archive_runs    the x86_64 archive's program runs where it is unpacked
+#   aarch64_runs    the aarch64 programs, under qemu-aarch64 on a Debian 11
+#                   arm64 tree, list the simulated GPU built for arm64
+#                   (SIMGPU_AARCH64) and refuse 0 blocks with the limit
+#   lintian         lintian reports no error and no warning on either package
+#   debian11        the amd64 package installs in a fresh Debian 11 root and
+#                   its program gives the -1001 line there, then "Device not
+#                   found." once that release's PoCL is installed
+#   gpu_check_root  the x86_64 GPU-check folder passes in a fresh Debian 12
+#                   root that has no OpenCL loader, on the simulated GPU
+#                   installed there as a driver
+#   reproducible    scripts/build-release in a clone at another path makes
+#                   the same SHA256SUMS
+# or on the amd64 Debian package installed on this machine:
 #   install         apt-get installs it, every file in place
 #   installed_runs  /usr/bin/vramcheck runs
 #   manual          man finds its manual page
 #   remove          purging it leaves none of its files
 # A program "runs" when it reaches its first status line on the simulated
 # GPU registered in the folder VENDORS. Installing needs root and never
-# replaces a vramcheck installed before: the install check then skips, and
-# the checks after it run only when it left its marker in the folder STATE.
+# replaces a vramcheck installed before, nor one that another build tree's
+# checks hold (the folder /run/lock/vramcheck-package-test): the install
+# check then skips, and the checks after it run only when it left its
+# marker in the folder STATE.
+# Debian trees come from VRAMCHECK_DEBIAN_MIRROR (http://deb.debian.org/debian).
 # A skipped check exits with 77.
 set -euo pipefail
-check=$1 dist=$2 vendors=$3 state=$4
+check=$1 dist=$2 vendors=$3 state=$4 simgpu_aarch64=${5:-}
 marker=$state/installed-by-test
+claim=/run/lock/vramcheck-package-test
+mirror=${VRAMCHECK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 apt_get=(env DEBIAN_FRONTEND=noninteractive apt-get -y -q
   -o DPkg::Lock::Timeout=300)
+# A Debian root that lives only while mmdebstrap runs its hooks.
+throwaway_root=(mmdebstrap --quiet --dpkgopt=force-unsafe-io)
+no_driver_line="Error: clGetPlatformIDs failed with CL_PLATFORM_NOT_FOUND_KHR"
+no_driver_line+=" (-1001): no OpenCL driver is installed."
+declare -A machine=([x86_64]="Advanced Micro Devices X86-64"
+  [aarch64]=AArch64 [amd64]="Advanced Micro Devices X86-64" [arm64]=AArch64)
 
 Skip() {
   echo "$*"
@@ -33,9 +57,14 @@ shopt -s nullglob
 debs=("$dist"/vramcheck_*.deb)
 archives=("$dist"/vramcheck-*-linux-*.tar.gz)
 zips=("$dist"/vramcheck-*-win64.zip)
-[[ ${#debs[@]} -eq 1 && ${#archives[@]} -eq 1 && ${#zips[@]} -eq 1 ]] ||
+[[ ${#debs[@]} -gt 0 || ${#archives[@]} -gt 0 || ${#zips[@]} -gt 0 ]] ||
   Skip "no release in $dist: run scripts/build-release first"
-deb=$(realpath "${debs[0]}")
+if [[ ${#debs[@]} -ne 2 || ${#archives[@]} -ne 2 || ${#zips[@]} -ne 1 ]]; then
+  echo "$dist holds ${#debs[@]} packages, ${#archives[@]} Linux archives" \
+    "and ${#zips[@]} Windows archives, not 2, 2 and 1"
+  exit 1
+fi
+deb=$(realpath "$dist"/vramcheck_*_amd64.deb)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -66,16 +95,23 @@ RunsToFirstStatusLine() {
   fi
 }
 
-# The unpacked archive's folder, after checking that it holds exactly the
-# program, its manual page, the README and the licence.
+# The unpacked folder of the archive for ARCH, after checking that it holds
+# exactly the program, its manual page, the README and the licence.
 Unpack() {
-  local top
-  top=$(basename "${archives[0]}" .tar.gz)
-  tar -xzf "${archives[0]}" -C "$work"
-  diff <(cd "$work" && find . -type f | sort) \
+  local archive=("$dist"/vramcheck-*-linux-"$1".tar.gz) top
+  top=$(basename "${archive[0]}" .tar.gz)
+  tar -xzf "${archive[0]}" -C "$work"
+  diff <(cd "$work" && find "./$top" -type f | sort) \
     <(printf "./$top/%s\n" LICENSE README.md vramcheck vramcheck.1) >&2 ||
     return 1
   echo "$work/$top"
+}
+
+# Fails unless ELF file $1 is for the CPU architecture $2.
+IsFor() {
+  local found
+  found=$(readelf -h "$1" | sed -n 's/^ *Machine: *//p')
+  [[ $found == "${machine[$2]}" ]] || { echo "$1 is for $found, not $2"; return 1; }
 }
 
 # Fails when a version of FAMILY that PROGRAM needs is above LIMIT.
@@ -94,40 +130,131 @@ PackageFiles() {
 
 case $check in
   checksums)
-    listed=$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)
-    [[ $listed == "$(cd "$dist" && ls -- *.deb *.tar.gz *.zip | sort)" ]]
-    (cd "$dist" && sha256sum --strict -c SHA256SUMS)
+    diff <(cut -c67- "$dist/SHA256SUMS") \
+      <(cd "$dist" && find . -type f ! -name SHA256SUMS -printf '%P\n' |
+        LC_ALL=C sort)
+    (cd "$dist" && sha256sum --strict --quiet -c SHA256SUMS)
     ;;
   depends)
-    depends=$(dpkg-deb -f "$deb" Depends)
-    echo "Depends: $depends"
-    [[ $depends != *fmt* ]]
+    for package in "${debs[@]}"; do
+      architecture=$(dpkg-deb -f "$package" Architecture)
+      depends=$(dpkg-deb -f "$package" Depends)
+      echo "$(basename "$package"): Depends: $depends"
+      [[ $depends == "libc6 (>= 2.17), ocl-icd-libopencl1 | libopencl1" ]]
+      dpkg-deb --fsys-tarfile "$package" | tar -xO ./usr/bin/vramcheck \
+        >"$work/vramcheck"
+      IsFor "$work/vramcheck" "$architecture"
+    done
     ;;
   portable)
-    program=$(Unpack)/vramcheck
-    needed=$(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }')
-    echo "NEEDED:" $needed
-    # Nothing outside glibc, the C++ runtime and the OpenCL loader.
-    if grep -vxF -e libc.so.6 -e libm.so.6 -e libstdc++.so.6 \
-        -e libgcc_s.so.1 -e libOpenCL.so.1 <<<"$needed"; then
-      exit 1
-    fi
-    AtMost "$program" GLIBC 2.34
-    AtMost "$program" GLIBCXX 3.4.29
-    AtMost "$program" CXXABI 1.3.13
+    for arch in x86_64 aarch64; do
+      folder=$dist/gpu-check-linux-$arch
+      for file in "$(Unpack "$arch")/vramcheck" "$folder/vramcheck" \
+          "$folder/vramcheck_bench" "$folder/libOpenCL.so.1"; do
+        echo "$file:"
+        IsFor "$file" "$arch"
+        needed=$(objdump -p "$file" | awk '$1 == "NEEDED" { print $2 }')
+        echo "  NEEDED:" $needed
+        # glibc, its dynamic loader and the OpenCL loader: no C++ runtime.
+        if grep -vxE 'lib(c|m|dl|pthread|rt)\.so\.[0-9]|libOpenCL\.so\.1|ld-linux-(x86-64\.so\.2|aarch64\.so\.1)' \
+            <<<"$needed"; then
+          exit 1
+        fi
+        if objdump -T "$file" | grep -E 'GLIBCXX_|CXXABI_|GCC_'; then
+          exit 1
+        fi
+        AtMost "$file" GLIBC 2.17
+      done
+    done
     ;;
   archive_runs)
-    folder=$(Unpack)
+    folder=$(Unpack x86_64)
     (cd "$folder" && RunsToFirstStatusLine ./vramcheck)
     ;;
+  aarch64_runs)
+    command -v qemu-aarch64 >/dev/null || Skip "qemu-aarch64 is not installed"
+    [[ -f $simgpu_aarch64 ]] || Skip "no simulated GPU for aarch64:" \
+      "cmake --build --preset linux-aarch64 --target simgpu"
+    # No loader in the tree: the archive's program uses the folder's.
+    mmdebstrap --quiet --arch=arm64 --variant=extract --include=libpocl2 \
+      bullseye "$work/tree" "deb $mirror bullseye main"
+    mkdir "$work/vendors"
+    echo "$simgpu_aarch64" >"$work/vendors/simgpu.icd"
+    for program in "$(Unpack aarch64)/vramcheck" \
+        "$dist/gpu-check-linux-aarch64/vramcheck"; do
+      status=0
+      LD_LIBRARY_PATH=$dist/gpu-check-linux-aarch64 \
+        OCL_ICD_VENDORS=$work/vendors qemu-aarch64 -L "$work/tree" \
+        "$program" <<<"0" >"$work/stdout" 2>"$work/stderr" || status=$?
+      diff - "$work/stdout" <<'DIALOGUE'
+Device Number: Device Name
+0: Simulated GPU
+How many memory blocks will you test? (max: 8 blocks)
+DIALOGUE
+      diff - "$work/stderr" <<<"Invalid memory blocks number."
+      ((status == 1))
+    done
+    ;;
   lintian)
-    lintian --fail-on error,warning "$deb"
+    lintian --fail-on error,warning "${debs[@]}"
+    ;;
+  debian11)
+    # The package first, which brings the loader but no driver; then PoCL.
+    "${throwaway_root[@]}" --variant=apt \
+      --customize-hook="copy-in '$deb' /tmp" \
+      --customize-hook="chroot \"\$1\" apt-get install -y -qq '/tmp/${deb##*/}' >/dev/null" \
+      --customize-hook='chroot "$1" vramcheck </dev/null 2>"$1/no-driver" || true' \
+      --customize-hook='chroot "$1" apt-get install -y -qq pocl-opencl-icd >/dev/null' \
+      --customize-hook='chroot "$1" vramcheck </dev/null 2>"$1/pocl" || true' \
+      --customize-hook="copy-out /no-driver /pocl '$work'" \
+      bullseye /dev/null "deb $mirror bullseye main" >/dev/null
+    diff - "$work/no-driver" <<<"$no_driver_line"
+    diff - "$work/pocl" <<<"Device not found."
+    ;;
+  gpu_check_root)
+    simgpu=$(<"$vendors/simgpu.icd")
+    # PoCL, which the simulated GPU runs its work on, brings no loader.
+    "${throwaway_root[@]}" --variant=minbase --include=libpocl2 \
+      --customize-hook="copy-in '$dist/gpu-check-linux-x86_64' '$simgpu' /opt" \
+      --customize-hook='mkdir -p "$1/etc/OpenCL/vendors"' \
+      --customize-hook='echo /opt/libsimgpu.so >"$1/etc/OpenCL/vendors/simgpu.icd"' \
+      --customize-hook='chroot "$1" find / -xdev -name "libOpenCL.so*" >"$1/loaders"' \
+      --customize-hook='chroot "$1" env SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 GPU_CHECK_SECONDS=10 /opt/gpu-check-linux-x86_64/gpu-check /out >"$1/out.txt" 2>&1; echo $? >"$1/status"' \
+      --customize-hook="copy-out /loaders /out.txt /status '$work'" \
+      bookworm /dev/null "deb $mirror bookworm main" >/dev/null
+    # Every loader there is the folder's own.
+    cat "$work/loaders"
+    [[ -s $work/loaders ]] &&
+      ! grep -v '^/opt/gpu-check-linux-x86_64/' "$work/loaders"
+    cat "$work/out.txt"
+    [[ $(<"$work/status") == 0 ]]
+    ;;
+  reproducible)
+    source=$(cd "$(dirname "$0")/../.." && pwd)
+    commit=$(git -C "$source" rev-parse HEAD)
+    grep -q "commit $commit," "$dist/build-environment.txt" ||
+      Skip "$dist was built from another commit than $commit"
+    [[ -z $(git -C "$source" status --porcelain) ]] ||
+      Skip "the working tree has changes that a clone would not have"
+    git clone -q "$source" "$work/elsewhere/vramcheck"
+    if ! "$work/elsewhere/vramcheck/scripts/build-release" \
+        >"$work/build.log" 2>&1; then
+      tail -n 30 "$work/build.log"
+      exit 1
+    fi
+    diff "$dist/SHA256SUMS" "$work/elsewhere/vramcheck/dist/SHA256SUMS"
     ;;
   install)
     [[ $(id -u) -eq 0 ]] || Skip "installing the package needs root"
-    if [[ ! -e $marker ]] &&
-        dpkg-query -W -f='${Status}' vramcheck 2>/dev/null | grep -q installed; then
-      Skip "a vramcheck package was installed before: not replacing it"
+    if [[ ! -e $marker ]]; then
+      # One run at a time on this machine: another build tree's checks may
+      # be installing or purging the same package now.
+      mkdir "$claim" 2>/dev/null ||
+        Skip "another test run holds the package ($claim): not sharing it"
+      if dpkg-query -W -f='${Status}' vramcheck 2>/dev/null | grep -q installed; then
+        rmdir "$claim"
+        Skip "a vramcheck package was installed before: not replacing it"
+      fi
     fi
     touch "$marker"
     "${apt_get[@]}" install --no-install-recommends "$deb" >/dev/null
@@ -147,6 +274,7 @@ case $check in
   remove)
     "${apt_get[@]}" purge vramcheck >/dev/null
     rm "$marker"
+    rmdir "$claim"
     left=0
     for file in $(PackageFiles) /usr/share/doc/vramcheck; do
       [[ -e $file ]] && { echo "left behind: $file"; left=1; }
