@@ -27,7 +27,7 @@ std::string Describe(const BufferTag& tag) {
 void CL_CALLBACK OnBufferDestroyed(cl_mem /*buffer*/, void* user_data) {
   const std::unique_ptr<BufferTag> tag(static_cast<BufferTag*>(user_data));
   if (tag->block) tag->blocks->Remove(*tag->block);
-  LogEvent("release " + Describe(*tag));
+  LogEvent(std::string("release ").append(Describe(*tag)));
 }
 
 }  // namespace

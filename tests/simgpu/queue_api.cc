@@ -187,9 +187,9 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   if (own_kernel->name == "Write") own->write_pending = true;
   LogEvent("launch " + own_kernel->name);
   if (event == nullptr) return CL_SUCCESS;
-  const uint64_t slowdown = NumberSetting(
-      "SIMGPU_DEVICE" + std::to_string(own->device->index) + "_SLOWDOWN", 1,
-      1000);
+  std::string setting = "SIMGPU_DEVICE";
+  setting += std::to_string(own->device->index) + "_SLOWDOWN";
+  const uint64_t slowdown = NumberSetting(setting, 1, 1000);
   if (slowdown > 1) SlowDown(*event, slowdown);
   if (PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
     const std::lock_guard<std::mutex> lock(own->mutex);
