@@ -133,7 +133,8 @@ status_lines() {
 # figure where there is no status line.
 status_figures() {
   local figures count
-  figures=$(status_lines "$1" | sed -n 's/^Write: \([^ ]*\) \[GiB\/s\], Read: \([^ ]*\) \[GiB\/s\], Total Error: \([0-9]*\)$/\1 \2 \3/p')
+  # "Write: W [GiB/s], Read: R [GiB/s], Total Error: T"
+  figures=$(status_lines "$1" | awk '{ print $2, $5, $9 }')
   count=$(grep -c . <<<"$figures")
   if ((count == 0)); then
     echo "0 - - -"
@@ -148,7 +149,8 @@ status_figures() {
 # Prints the median of the numbers on standard input, two decimals.
 median() {
   sort -g | awk '{ v[NR] = $1 }
-    END { printf "%.2f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+          printf "%.2f\n", m }'
 }
 
 # The verdict on a run: errors when TOTAL (the last Total Error, or "-") is
