@@ -153,19 +153,31 @@ median() {
           printf "%.2f\n", m }'
 }
 
-# The verdict on a run: errors when TOTAL (the last Total Error, or "-") is
-# above 0; else interrupted when INTERRUPTED is set; else clean when STATUS
-# is 124 (the run lasted its whole time) and a status line came; else
-# failed. Arguments: TOTAL STATUS INTERRUPTED
-verdict_of() {
-  if [[ $1 != - && $1 != 0 ]]; then
-    echo errors
-  elif [[ -n $3 ]]; then
-    echo interrupted
-  elif (($2 == 124)) && [[ $1 != - ]]; then
-    echo clean
+# Judges a run of the tester from its output files OUT and ERR, the STATUS
+# it ended with (124: it lasted its whole time, LIMIT) and the SIGNAL that
+# interrupted it, if one did. Sets lines, write_bw, read_bw and total (see
+# status_figures); verdict: errors when total is above 0, else interrupted
+# by a signal, else clean when it lasted its whole time and drew a status
+# line, else failed; and reason: what ended it early, if anything.
+# Arguments: OUT ERR STATUS LIMIT [SIGNAL]
+judge_run() {
+  read -r lines write_bw read_bw total < <(status_figures "$1")
+  reason=
+  if [[ -n ${5:-} ]]; then
+    reason="interrupted by SIG$5"
+  elif (($3 != 124)); then
+    reason=$(tester_reason "$2" "the tester ended with status $3")
+  elif [[ $total == - ]]; then
+    reason="no pass finished in $4"
+  fi
+  if [[ $total != - && $total != 0 ]]; then
+    verdict=errors
+  elif [[ -n ${5:-} ]]; then
+    verdict=interrupted
+  elif [[ -z $reason ]]; then
+    verdict=clean
   else
-    echo failed
+    verdict=failed
   fi
 }
 

@@ -274,7 +274,7 @@ DIALOGUE
   remove)
     "${apt_get[@]}" purge vramcheck >/dev/null
     rm "$marker"
-    rmdir "$claim"
+    rm -rf "$claim"
     left=0
     for file in $(PackageFiles) /usr/share/doc/vramcheck; do
       [[ -e $file ]] && { echo "left behind: $file"; left=1; }

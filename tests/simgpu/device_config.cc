@@ -174,4 +174,8 @@ cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out) {
   return CL_INVALID_VALUE;
 }
 
+uint64_t ConfiguredSlowdown(int device) {
+  return NumberSetting(DeviceVariable(device, "SLOWDOWN"), 1, 1000);
+}
+
 }  // namespace simgpu

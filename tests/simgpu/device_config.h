@@ -1,6 +1,7 @@
 #ifndef TESTS_SIMGPU_DEVICE_CONFIG_H_
 #define TESTS_SIMGPU_DEVICE_CONFIG_H_
 
+#include <cstdint>
 #include <optional>
 
 #include <CL/cl.h>
@@ -27,6 +28,10 @@ std::optional<DeviceKey> ConfiguredKey(cl_device_info param);
 // Answers the query of `key` on device number `device` from the environment,
 // and logs the query.
 cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out);
+
+// The factor SIMGPU_DEVICE<n>_SLOWDOWN sets on the profiled time of device
+// number `device`'s launches: 1 when unset.
+uint64_t ConfiguredSlowdown(int device);
 
 }  // namespace simgpu
 

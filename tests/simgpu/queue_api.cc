@@ -9,6 +9,7 @@
 
 #include "api.h"
 #include "config.h"
+#include "device_config.h"
 #include "info.h"
 #include "faults.h"
 #include "pocl.h"
@@ -116,8 +117,9 @@ cl_int CL_API_CALL GetSlowEventProfilingInfo(cl_event event,
   cl_ulong start = 0;
   status = PoclApi().clGetEventProfilingInfo(
       event, CL_PROFILING_COMMAND_START, sizeof(start), &start, nullptr);
+  const uint64_t factor = (*reinterpret_cast<SlowEventApi**>(event))->factor;
   auto& end = *static_cast<cl_ulong*>(value);
-  end = start + (end - start) * (*reinterpret_cast<SlowEventApi**>(event))->factor;
+  end = start + (end - start) * factor;
   return status;
 }
 
@@ -125,7 +127,8 @@ cl_int CL_API_CALL GetSlowEventProfilingInfo(cl_event event,
 // by pointing it at a copy of PoCL's dispatch table (one per factor).
 void SlowDown(cl_event event, uint64_t factor) {
   static auto* const mutex = new std::mutex;
-  static auto* const apis = new std::map<uint64_t, std::unique_ptr<SlowEventApi>>;
+  static auto* const apis =
+      new std::map<uint64_t, std::unique_ptr<SlowEventApi>>;
   const std::lock_guard<std::mutex> lock(*mutex);
   std::unique_ptr<SlowEventApi>& api = (*apis)[factor];
   if (api == nullptr) {
@@ -187,9 +190,7 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   if (own_kernel->name == "Write") own->write_pending = true;
   LogEvent("launch " + own_kernel->name);
   if (event == nullptr) return CL_SUCCESS;
-  std::string setting = "SIMGPU_DEVICE";
-  setting += std::to_string(own->device->index) + "_SLOWDOWN";
-  const uint64_t slowdown = NumberSetting(setting, 1, 1000);
+  const uint64_t slowdown = ConfiguredSlowdown(own->device->index);
   if (slowdown > 1) SlowDown(*event, slowdown);
   if (PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
     const std::lock_guard<std::mutex> lock(own->mutex);
