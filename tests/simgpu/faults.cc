@@ -100,9 +100,15 @@ cl_int ApplyFaults(Queue& queue, const std::vector<WordFault>& faults) {
 
 cl_int InjectFaultsBeforeRead(Queue& queue) {
   if (queue.write_pending.exchange(false)) {
-    const cl_int status = ApplyFaults(
-        queue, FaultSetting("SIMGPU_BIT_FAULTS", FaultKind::kBitFlip));
-    if (status != CL_SUCCESS) return status;
+    const std::string device_faults = "SIMGPU_DEVICE" +
+                                      std::to_string(queue.device->index) +
+                                      "_BIT_FAULTS";
+    for (const std::string& name : {std::string("SIMGPU_BIT_FAULTS"),
+                                    device_faults}) {
+      const cl_int status =
+          ApplyFaults(queue, FaultSetting(name, FaultKind::kBitFlip));
+      if (status != CL_SUCCESS) return status;
+    }
   }
   return ApplyFaults(queue,
                      FaultSetting("SIMGPU_STUCK_FAULTS", FaultKind::kStuckAt));
