@@ -2,10 +2,12 @@
 // Write and Read kernels come to a plain streaming store and load on the
 // same block, and how much of a whole tester pass its kernels take.
 //
-//   vramcheck_bench [PLATFORM DEVICE]
+//   vramcheck_bench [DEVICE | PLATFORM DEVICE]
 //
-// Without arguments it takes the first GPU of any platform, else the first
-// device of the first platform. It prints aligned columns: one row per
+// DEVICE alone is a device number of the tester's list, so that a benchmark
+// pairs with the test of the same device. Without arguments it takes the
+// first GPU of any platform, else the first device of the first platform.
+// It prints the device's name on one line, then aligned columns: one row per
 // figure with its median, minimum, maximum and number of usable samples,
 // then the ratios of the medians in percent.
 
@@ -26,6 +28,7 @@
 #include "bench/kernel_timing.h"
 #include "bench/pass_timing.h"
 #include "bench/statistics.h"
+#include "devices/device_discovery.h"
 #include "test_engine/memory_tester.h"
 
 namespace {
@@ -87,6 +90,15 @@ std::optional<cl::Device> NamedDevice(
   return devices[*d];
 }
 
+// Device `number` of the tester's list.
+std::optional<cl::Device> TestableDevice(std::string_view number) {
+  std::vector<cl::Device> devices;
+  vramcheck::FindTestableDevices(devices);
+  const auto index = Index(number);
+  if (!index || *index >= devices.size()) return std::nullopt;
+  return devices[*index];
+}
+
 // The device the arguments name, or the default; nullopt after listing
 // every device on standard error when there is no such device.
 std::optional<cl::Device> ChooseDevice(int argc, char** argv) {
@@ -94,9 +106,10 @@ std::optional<cl::Device> ChooseDevice(int argc, char** argv) {
   cl::Platform::get(&platforms);
   std::optional<cl::Device> device;
   if (argc == 1) device = DefaultDevice(platforms);
+  if (argc == 2) device = TestableDevice(argv[1]);
   if (argc == 3) device = NamedDevice(platforms, argv[1], argv[2]);
   if (device) return device;
-  fmt::print(stderr, "usage: vramcheck_bench [PLATFORM DEVICE]\n");
+  fmt::print(stderr, "usage: vramcheck_bench [DEVICE | PLATFORM DEVICE]\n");
   for (std::size_t i = 0; i < platforms.size(); ++i) {
     const auto devices = Devices(platforms[i], CL_DEVICE_TYPE_ALL);
     for (std::size_t j = 0; j < devices.size(); ++j) {
@@ -129,8 +142,17 @@ void Ratio(std::string_view name, std::optional<double> numerator,
   }
 }
 
+// The device's name on one line: line ends and tabs become blanks.
+std::string OneLineName(const cl::Device& device) {
+  std::string name = device.getInfo<CL_DEVICE_NAME>();
+  for (char& c : name) {
+    if (c == '\n' || c == '\t') c = ' ';
+  }
+  return name;
+}
+
 int Bench(const cl::Device& device) {
-  fmt::print("device: {} ({})\n", device.getInfo<CL_DEVICE_NAME>(),
+  fmt::print("device: {} ({})\n", OneLineName(device),
              device.getInfo<CL_DRIVER_VERSION>());
   fmt::print("{} repetitions after {} warm-ups; passes over {} blocks\n\n",
              kReps, kWarmups, kPassBlocks);
