@@ -11,12 +11,18 @@ namespace vramcheck {
 // What the console program does differently on Windows; elsewhere each
 // function does what a terminal needs, or nothing.
 
-// Empties the screen and puts the cursor at the top-left corner. Writes
-// `sequence`, the escape sequence that does so on a terminal, unless `out` is
-// standard output on a Windows console, which is cleared through the console
-// API (Wine's console and consoles before Windows 10 show escape sequences as
+// Empties the screen and puts the cursor at the top-left corner, once
+// before the first pass.
+void ClearScreen(std::ostream& out);
+
+// Shows `line` as the one status line at the top of the screen, in place of
+// whatever stood there, and flushes `out`; the cursor rests at its end.
+//
+// Both write escape sequences (app/terminal.h), unless `out` is standard
+// output on a Windows console, which is redrawn through the console API
+// (Wine's console and consoles before Windows 10 show escape sequences as
 // text).
-void ClearScreen(std::ostream& out, std::string_view sequence);
+void DrawStatusLine(std::ostream& out, std::string_view line);
 
 // False when the process was started with standard output closed. Drivers
 // open files of their own, and one could otherwise take its place and

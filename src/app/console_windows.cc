@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "app/terminal.h"
+
 namespace vramcheck {
 namespace {
 
@@ -16,16 +18,9 @@ bool IsConsole(DWORD standard_handle) {
          GetConsoleMode(handle, &mode);
 }
 
-}  // namespace
-
 // Microsoft's documented way of clearing a console without escape
 // sequences, which works on every Windows console and on Wine's.
-void ClearScreen(std::ostream& out, std::string_view sequence) {
-  // A pipe or a file gets the sequence.
-  if (!IsConsole(STD_OUTPUT_HANDLE)) {
-    out << sequence;
-    return;
-  }
+void ClearConsole(std::ostream& out) {
   const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   // What `out` holds must reach the console before it is cleared.
   out.flush();
@@ -39,6 +34,27 @@ void ClearScreen(std::ostream& out, std::string_view sequence) {
   FillConsoleOutputAttribute(console, info.wAttributes, cells, home,
                              &written);
   SetConsoleCursorPosition(console, home);
+}
+
+}  // namespace
+
+// A pipe or a file gets what a terminal would.
+void ClearScreen(std::ostream& out) {
+  if (IsConsole(STD_OUTPUT_HANDLE)) {
+    ClearConsole(out);
+  } else {
+    terminal::ClearScreen(out);
+  }
+}
+
+void DrawStatusLine(std::ostream& out, std::string_view line) {
+  if (IsConsole(STD_OUTPUT_HANDLE)) {
+    ClearConsole(out);
+    out << line;
+  } else {
+    terminal::DrawStatusLine(out, line);
+  }
+  out.flush();
 }
 
 bool StandardOutputIsOpen() {

@@ -61,7 +61,7 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
   const std::stop_token cancel_token = cancel_source.get_token();
   vramcheck::StatusReport report(MonotonicNs());
 
-  vramcheck::ClearScreen(std::cout, vramcheck::kClearScreen);
+  vramcheck::ClearScreen(std::cout);
   for (std::uint32_t iteration = 1;; ++iteration) {
     const std::int64_t pass_start = MonotonicNs();
     if (!memory_test->RunPass(word_errors, bit_errors, write_speeds,
@@ -70,8 +70,7 @@ int TestDevice(const cl::Device& device, std::int32_t block_count) {
     }
     if (auto line = report.AddPass(pass_start, word_errors, write_speeds,
                                    read_speeds)) {
-      vramcheck::ClearScreen(std::cout, vramcheck::kStatusLineStart);
-      std::cout << *line << std::flush;
+      vramcheck::DrawStatusLine(std::cout, *line);
     }
   }
   return Fail("Failure memory test.");
@@ -93,7 +92,8 @@ int Run() {
     std::cout << "Choose Device Number.(0.."
               << static_cast<std::int32_t>(devices.size() - 1) << ")"
               << std::endl;
-    if (!ReadNumber(device_index) || device_index < 0 ||
+    // A negative number, cast, is far beyond any list's size.
+    if (!ReadNumber(device_index) ||
         static_cast<std::uint64_t>(device_index) >= devices.size()) {
       return Fail("Invalid device number.");
     }

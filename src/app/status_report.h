@@ -8,20 +8,12 @@
 
 namespace vramcheck {
 
-// The escape sequences that empty the screen and leave the cursor at the
-// top-left corner (see ClearScreen in app/console.h). kClearScreen erases the
-// whole screen and then moves the cursor, once before the first pass;
-// kStatusLineStart moves the cursor and erases from there, before each status
-// line, so each status line stands alone whatever the previous one was.
-inline constexpr char kClearScreen[] = "\033[2J\033[0;0H";
-inline constexpr char kStatusLineStart[] = "\033[0;0H\033[0J";
-
 // A status line is due for the first pass that starts this long after the
 // start of the pass that drew the previous one.
 inline constexpr std::int64_t kReportIntervalNs = 5'000'000'000;
 
 // The status line's text, "Write: W [GiB/s], Read: R [GiB/s], Total Error: E",
-// with no newline; it is drawn after kStatusLineStart.
+// with no newline, for DrawStatusLine (app/console.h).
 std::string FormatStatusLine(float write_average, float read_average,
                              std::uint64_t total_errors);
 
