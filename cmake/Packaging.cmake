@@ -27,8 +27,8 @@ else()
   set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackComponents.cmake)
   set(CPACK_VRAMCHECK_ARCHIVE_NAME
       "vramcheck-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}")
-  # Debian's documents of every package: the copyright file, here the
-  # licence in Debian's format, and the changelog. They go into the Debian
+  # Debian's documents of every package: the copyright file, the licence
+  # of LICENSE in Debian's format, and the changelog. They go into the Debian
   # package only, not into a plain installation.
   file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
        changelog_head LIMIT_COUNT 1)
@@ -37,24 +37,11 @@ else()
                         "version ${PROJECT_VERSION} at its top")
   endif()
   set(debian_docs ${PROJECT_BINARY_DIR}/packaging/debian)
-  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
-  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" copyright "${licence}")
-  set(copyright ${CMAKE_MATCH_1})
-  string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" licence "${licence}")
-  string(REGEX REPLACE "\n$" "" licence "${licence}")
-  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
-  string(REGEX REPLACE "\n" "\n " licence " ${licence}")
   configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in
                  ${debian_docs}/copyright @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog
                  ${debian_docs}/changelog COPYONLY)
-  add_custom_command(
-    OUTPUT ${debian_docs}/changelog.gz
-    COMMAND ${GZIP_PROGRAM} -9nkf changelog
-    WORKING_DIRECTORY ${debian_docs}
-    DEPENDS ${debian_docs}/changelog
-    COMMENT "Compressing the Debian changelog")
-  add_custom_target(debian_changelog ALL DEPENDS ${debian_docs}/changelog.gz)
+  vramcheck_gzip(debian_changelog ${debian_docs}/changelog)
   install(FILES ${debian_docs}/copyright ${debian_docs}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT debian EXCLUDE_FROM_ALL)
