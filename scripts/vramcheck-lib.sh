@@ -2,16 +2,8 @@
 # What gpu-check, the Slurm job array and its collector share: running
 # testers so that an interrupt reaches them and their output is watched,
 # learning the devices from the dialogue, the judgement of a run, and the
-# result rows and their table.
-#
-# A run's verdict, and the exit status of the script that reports it:
-#   clean        0  the tester ran its whole time, its status lines kept
-#                   coming to the end, and none showed an error
-#   errors       1  a status line showed errors, whatever happened after
-#   failed       2  the memory was not tested, or not for the whole time;
-#                   the reason goes with it
-#   interrupted  a signal ended the script; it ends by that signal
-#                (130 for Ctrl+C, 143 for kill)
+# result rows and their table. The verdicts and the exit statuses that tell
+# them are described in doc/gpu-check.md, "Verdicts".
 
 readonly kProbeSeconds=30  # the dialogue's time limit
 readonly kReportSeconds=5  # the tester redraws its status line at most this often
@@ -62,7 +54,8 @@ start_tester() {
 
 # Waits until every tester started has ended. Once a second it reads what
 # each one wrote since, noting the second of its run at which its output
-# last grew (tester_last) and the longest time it went without (longest);
+# last grew (tester_last) and the longest time it went without
+# (tester_longest);
 # when one has ended, its status (tester_status) and the seconds it ran
 # (tester_ran). Only builtins run between the waits, so that bash says
 # nothing when a signal ends a tester.
@@ -188,6 +181,22 @@ probe_blocks() {
     return 1
   fi
   max_blocks=${BASH_REMATCH[1]}
+}
+
+# Writes into file FILE the answers that test BLOCKS blocks of device
+# DEVICE, whose number the dialogue asks for only where probe_devices found
+# several. Arguments: FILE DEVICE BLOCKS
+write_answers() {
+  if ((device_count > 1)); then
+    printf '%s\n%s\n' "$2" "$3"
+  else
+    echo "$3"
+  fi >"$1"
+}
+
+# Prints SECONDS as minutes with one decimal.
+minutes() {
+  awk -v s="$1" 'BEGIN { printf "%.1f", s / 60 }'
 }
 
 # Prints the names of the COUNT devices of the list on standard input (its
