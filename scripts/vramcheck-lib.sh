@@ -49,7 +49,9 @@ start_tester() {
   timeout -k 10 "$2" "${@:6}" <"$3" >"$4" 2>"$5" &
   tester_pid[$1]=$! tester_start[$1]=$SECONDS
   tester_last[$1]=0 tester_longest[$1]=0
-  exec {tester_fd[$1]}<"$4"
+  local fd
+  exec {fd}<"$4"
+  tester_fd[$1]=$fd
 }
 
 # Waits until every tester started has ended. Once a second it reads what
@@ -60,7 +62,7 @@ start_tester() {
 # (tester_ran). Only builtins run between the waits, so that bash says
 # nothing when a signal ends a tester.
 watch_testers() {
-  local watched now chunk
+  local watched now chunk fd
   while ((${#tester_pid[@]} > 0)); do
     sleep 1 &
     wait $! 2>/dev/null
@@ -75,7 +77,8 @@ watch_testers() {
       kill -0 "${tester_pid[watched]}" 2>/dev/null && continue
       wait "${tester_pid[watched]}" 2>/dev/null
       tester_status[watched]=$? tester_ran[watched]=$now
-      exec {tester_fd[watched]}<&-
+      fd=${tester_fd[watched]}
+      exec {fd}<&-
       unset 'tester_pid[watched]'
     done
   done

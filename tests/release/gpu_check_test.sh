@@ -117,7 +117,8 @@ for ratio in write/plain_store read/plain_load read/permuted_load; do
 done
 [[ $(tail -n 1 "$out/summary.txt") == "verdict: errors" ]] ||
   fail "the machine's verdict is not errors"
-(($(ls "$out/results" | grep -c '\.tsv$') == 3)) || fail "not three rows"
+rows=("$out"/results/*.tsv)
+((${#rows[@]} == 3)) || fail "not three rows: ${rows[*]}"
 "$tmp/folder/collect-results" "$out/results" >/dev/null && status=0 ||
   status=$?
 ((status == 1)) || fail "the collector exited with $status on the rows, not 1"
