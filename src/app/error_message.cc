@@ -16,15 +16,12 @@ bool UsesBlockMemory(std::string_view call) {
          call == "clEnqueueMapBuffer";
 }
 
-// CL_INVALID_COMPILER_OPTIONS, defined by OpenCL 1.2 and later headers.
-constexpr cl_int kInvalidCompilerOptions = -66;
-
 std::string Hint(cl_int status, std::string_view call) {
   switch (status) {
     case CL_PLATFORM_NOT_FOUND_KHR:
       return ": no OpenCL driver is installed";
     case CL_INVALID_BUILD_OPTIONS:
-    case kInvalidCompilerOptions:
+    case CL_INVALID_COMPILER_OPTIONS:
       // The program's one build option, which drivers without OpenCL C 2.0
       // may refuse.
       return call == "clBuildProgram"
@@ -89,6 +86,11 @@ const char* ClStatusName(cl_int status) {
     VRAMCHECK_STATUS(CL_MAP_FAILURE)
     VRAMCHECK_STATUS(CL_MISALIGNED_SUB_BUFFER_OFFSET)
     VRAMCHECK_STATUS(CL_EXEC_STATUS_ERROR_FOR_EVENTS_IN_WAIT_LIST)
+    VRAMCHECK_STATUS(CL_COMPILE_PROGRAM_FAILURE)
+    VRAMCHECK_STATUS(CL_LINKER_NOT_AVAILABLE)
+    VRAMCHECK_STATUS(CL_LINK_PROGRAM_FAILURE)
+    VRAMCHECK_STATUS(CL_DEVICE_PARTITION_FAILED)
+    VRAMCHECK_STATUS(CL_KERNEL_ARG_INFO_NOT_AVAILABLE)
     VRAMCHECK_STATUS(CL_INVALID_VALUE)
     VRAMCHECK_STATUS(CL_INVALID_DEVICE_TYPE)
     VRAMCHECK_STATUS(CL_INVALID_PLATFORM)
@@ -124,27 +126,13 @@ const char* ClStatusName(cl_int status) {
     VRAMCHECK_STATUS(CL_INVALID_MIP_LEVEL)
     VRAMCHECK_STATUS(CL_INVALID_GLOBAL_WORK_SIZE)
     VRAMCHECK_STATUS(CL_INVALID_PROPERTY)
+    VRAMCHECK_STATUS(CL_INVALID_IMAGE_DESCRIPTOR)
+    VRAMCHECK_STATUS(CL_INVALID_COMPILER_OPTIONS)
+    VRAMCHECK_STATUS(CL_INVALID_LINKER_OPTIONS)
+    VRAMCHECK_STATUS(CL_INVALID_DEVICE_PARTITION_COUNT)
     VRAMCHECK_STATUS(CL_PLATFORM_NOT_FOUND_KHR)
 #undef VRAMCHECK_STATUS
-    // Defined by OpenCL 1.2 and later headers, which this build does not use.
-    case -15:
-      return "CL_COMPILE_PROGRAM_FAILURE";
-    case -16:
-      return "CL_LINKER_NOT_AVAILABLE";
-    case -17:
-      return "CL_LINK_PROGRAM_FAILURE";
-    case -18:
-      return "CL_DEVICE_PARTITION_FAILED";
-    case -19:
-      return "CL_KERNEL_ARG_INFO_NOT_AVAILABLE";
-    case -65:
-      return "CL_INVALID_IMAGE_DESCRIPTOR";
-    case kInvalidCompilerOptions:
-      return "CL_INVALID_COMPILER_OPTIONS";
-    case -67:
-      return "CL_INVALID_LINKER_OPTIONS";
-    case -68:
-      return "CL_INVALID_DEVICE_PARTITION_COUNT";
+    // Defined by OpenCL 2.0 and later headers, which this build does not use.
     case -69:
       return "CL_INVALID_PIPE_SIZE";
     case -70:
