@@ -1,5 +1,6 @@
 #include "app/error_message.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -16,17 +17,18 @@ bool UsesBlockMemory(std::string_view call) {
          call == "clEnqueueMapBuffer";
 }
 
+// The program's one build option, which drivers without OpenCL C 2.0 may
+// refuse.
+constexpr char kBuildOptionHint[] =
+    ": the OpenCL driver refuses the build option -cl-std=CL2.0";
+
 std::string Hint(cl_int status, std::string_view call) {
   switch (status) {
     case CL_PLATFORM_NOT_FOUND_KHR:
       return ": no OpenCL driver is installed";
     case CL_INVALID_BUILD_OPTIONS:
     case CL_INVALID_COMPILER_OPTIONS:
-      // The program's one build option, which drivers without OpenCL C 2.0
-      // may refuse.
-      return call == "clBuildProgram"
-                 ? ": the OpenCL driver refuses the build option -cl-std=CL2.0"
-                 : "";
+      return call == "clBuildProgram" ? kBuildOptionHint : "";
     case CL_MEM_OBJECT_ALLOCATION_FAILURE:
     case CL_OUT_OF_RESOURCES:
       return UsesBlockMemory(call)
@@ -40,10 +42,13 @@ std::string Hint(cl_int status, std::string_view call) {
   }
 }
 
-std::string DescribeClError(const cl::Error& error) {
+std::string DescribeClError(const cl::Error& error, std::string_view hint) {
   return fmt::format("Error: {} failed with {} ({}){}.", error.what(),
-                     ClStatusName(error.err()), error.err(),
-                     Hint(error.err(), error.what()));
+                     ClStatusName(error.err()), error.err(), hint);
+}
+
+std::string DescribeClError(const cl::Error& error) {
+  return DescribeClError(error, Hint(error.err(), error.what()));
 }
 
 std::string DeviceName(const cl::Device& device) {
@@ -54,11 +59,23 @@ std::string DeviceName(const cl::Device& device) {
   }
 }
 
+bool IsBlank(const std::string& log) {
+  return log.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
 std::string DescribeBuildError(const cl::BuildError& error) {
-  std::string text = DescribeClError(error);
-  for (const auto& [device, log] : error.getBuildLog()) {
-    // A driver that refuses the build options leaves the log empty.
-    if (log.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+  const cl::BuildLogType logs = error.getBuildLog();
+  // A driver that refuses the build options leaves the log empty; one that
+  // knows no OpenCL C 2.0 may also fail the build (-11) and say nothing, as
+  // Mesa's clover does.
+  const bool silent =
+      std::all_of(logs.begin(), logs.end(),
+                  [](const auto& entry) { return IsBlank(entry.second); });
+  std::string text = error.err() == CL_BUILD_PROGRAM_FAILURE && silent
+                         ? DescribeClError(error, kBuildOptionHint)
+                         : DescribeClError(error);
+  for (const auto& [device, log] : logs) {
+    if (IsBlank(log)) continue;
     text += fmt::format("\nBuild log for {}:\n{}", DeviceName(device), log);
   }
   return text;
