@@ -42,6 +42,19 @@ cl_int ClStdRefusal(const char* options) {
   return *status;
 }
 
+// The options PoCL builds with. GPU drivers accept "-cl-std=CL2.0", but
+// PoCL 6 refuses it for its CPU device; the programs run here use nothing of
+// OpenCL C 2.0 and are built as OpenCL C 1.2, which PoCL 3 to 6 take.
+std::string PoclBuildOptions(const char* options) {
+  constexpr std::string_view kGpuStd = "-cl-std=CL2.0";
+  std::string text = options == nullptr ? "" : options;
+  for (size_t at = text.find(kGpuStd); at != std::string::npos;
+       at = text.find(kGpuStd, at)) {
+    text.replace(at, kGpuStd.size(), "-cl-std=CL1.2");
+  }
+  return text;
+}
+
 cl_program CL_API_CALL CreateProgramWithSource(cl_context context,
                                                cl_uint count,
                                                const char** strings,
@@ -98,7 +111,8 @@ cl_int CL_API_CALL BuildProgram(cl_program program, cl_uint num_devices,
   }
   const cl_int status = PoclApi().clBuildProgram(
       own->pocl, num_devices > 0 ? 1 : 0,
-      num_devices > 0 ? &pocl_device : nullptr, options, nullptr, nullptr);
+      num_devices > 0 ? &pocl_device : nullptr,
+      PoclBuildOptions(options).c_str(), nullptr, nullptr);
   if (notify != nullptr) notify(program, user_data);
   return status;
 }
