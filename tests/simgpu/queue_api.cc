@@ -143,6 +143,8 @@ void SetClock(cl_event event, const ProfilingClock& clock) {
   if (api == nullptr) {
     api.reset(new ClockedEventApi{PoclApi(), clock});
     api->table.clGetEventProfilingInfo = GetClockedEventProfilingInfo;
+    // Unmarked, so that a loader calls through this table (see pocl.cc).
+    api->table.clGetPlatformIDs = nullptr;
   }
   *reinterpret_cast<ClockedEventApi**>(event) = api.get();
 }
