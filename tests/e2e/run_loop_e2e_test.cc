@@ -178,7 +178,8 @@ TEST(RunLoopTest, RunsCleanPassesOnMesasRusticl) {
     EXPECT_GT(std::stod((*it)[2]), 0.0) << (*it)[0];
     EXPECT_LT(std::stod((*it)[2]), 1000.0) << (*it)[0];
   }
-  EXPECT_EQ(result.err, "");
+  // Standard error is not checked: Mesa writes notes of its own there (Mesa
+  // 26 warns about the libclc it was built with).
 }
 
 }  // namespace
