@@ -252,6 +252,10 @@ DIALOGUE
     ;;
   gpu_check_root)
     simgpu=$(<"$vendors/simgpu.icd")
+    # The simulated GPU is built by this machine, for its C library and C++
+    # runtime (Debian 13's g++ 14 needs a newer one than Debian 12 has).
+    { AtMost "$simgpu" GLIBC 2.36 && AtMost "$simgpu" GLIBCXX 3.4.30; } ||
+      Skip "the simulated GPU needs a newer glibc or libstdc++ than Debian 12's"
     # PoCL, which the simulated GPU runs its work on, brings no loader.
     "${throwaway_root[@]}" --variant=minbase --include=libpocl2 \
       --customize-hook="copy-in '$dist/gpu-check-linux-x86_64' '$simgpu' /opt" \
