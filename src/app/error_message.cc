@@ -1,5 +1,6 @@
 #include "app/error_message.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -16,20 +17,18 @@ bool UsesBlockMemory(std::string_view call) {
          call == "clEnqueueMapBuffer";
 }
 
-// CL_INVALID_COMPILER_OPTIONS, defined by OpenCL 1.2 and later headers.
-constexpr cl_int kInvalidCompilerOptions = -66;
+// The program's one build option, which drivers without OpenCL C 2.0 may
+// refuse.
+constexpr char kBuildOptionHint[] =
+    ": the OpenCL driver refuses the build option -cl-std=CL2.0";
 
 std::string Hint(cl_int status, std::string_view call) {
   switch (status) {
     case CL_PLATFORM_NOT_FOUND_KHR:
       return ": no OpenCL driver is installed";
     case CL_INVALID_BUILD_OPTIONS:
-    case kInvalidCompilerOptions:
-      // The program's one build option, which drivers without OpenCL C 2.0
-      // may refuse.
-      return call == "clBuildProgram"
-                 ? ": the OpenCL driver refuses the build option -cl-std=CL2.0"
-                 : "";
+    case CL_INVALID_COMPILER_OPTIONS:
+      return call == "clBuildProgram" ? kBuildOptionHint : "";
     case CL_MEM_OBJECT_ALLOCATION_FAILURE:
     case CL_OUT_OF_RESOURCES:
       return UsesBlockMemory(call)
@@ -43,10 +42,13 @@ std::string Hint(cl_int status, std::string_view call) {
   }
 }
 
-std::string DescribeClError(const cl::Error& error) {
+std::string DescribeClError(const cl::Error& error, std::string_view hint) {
   return fmt::format("Error: {} failed with {} ({}){}.", error.what(),
-                     ClStatusName(error.err()), error.err(),
-                     Hint(error.err(), error.what()));
+                     ClStatusName(error.err()), error.err(), hint);
+}
+
+std::string DescribeClError(const cl::Error& error) {
+  return DescribeClError(error, Hint(error.err(), error.what()));
 }
 
 std::string DeviceName(const cl::Device& device) {
@@ -57,11 +59,23 @@ std::string DeviceName(const cl::Device& device) {
   }
 }
 
+bool IsBlank(const std::string& log) {
+  return log.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
 std::string DescribeBuildError(const cl::BuildError& error) {
-  std::string text = DescribeClError(error);
-  for (const auto& [device, log] : error.getBuildLog()) {
-    // A driver that refuses the build options leaves the log empty.
-    if (log.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+  const cl::BuildLogType logs = error.getBuildLog();
+  // A driver that refuses the build options leaves the log empty; one that
+  // knows no OpenCL C 2.0 may also fail the build (-11) and say nothing, as
+  // Mesa's clover does.
+  const bool silent =
+      std::all_of(logs.begin(), logs.end(),
+                  [](const auto& entry) { return IsBlank(entry.second); });
+  std::string text = error.err() == CL_BUILD_PROGRAM_FAILURE && silent
+                         ? DescribeClError(error, kBuildOptionHint)
+                         : DescribeClError(error);
+  for (const auto& [device, log] : logs) {
+    if (IsBlank(log)) continue;
     text += fmt::format("\nBuild log for {}:\n{}", DeviceName(device), log);
   }
   return text;
@@ -89,6 +103,11 @@ const char* ClStatusName(cl_int status) {
     VRAMCHECK_STATUS(CL_MAP_FAILURE)
     VRAMCHECK_STATUS(CL_MISALIGNED_SUB_BUFFER_OFFSET)
     VRAMCHECK_STATUS(CL_EXEC_STATUS_ERROR_FOR_EVENTS_IN_WAIT_LIST)
+    VRAMCHECK_STATUS(CL_COMPILE_PROGRAM_FAILURE)
+    VRAMCHECK_STATUS(CL_LINKER_NOT_AVAILABLE)
+    VRAMCHECK_STATUS(CL_LINK_PROGRAM_FAILURE)
+    VRAMCHECK_STATUS(CL_DEVICE_PARTITION_FAILED)
+    VRAMCHECK_STATUS(CL_KERNEL_ARG_INFO_NOT_AVAILABLE)
     VRAMCHECK_STATUS(CL_INVALID_VALUE)
     VRAMCHECK_STATUS(CL_INVALID_DEVICE_TYPE)
     VRAMCHECK_STATUS(CL_INVALID_PLATFORM)
@@ -124,27 +143,13 @@ const char* ClStatusName(cl_int status) {
     VRAMCHECK_STATUS(CL_INVALID_MIP_LEVEL)
     VRAMCHECK_STATUS(CL_INVALID_GLOBAL_WORK_SIZE)
     VRAMCHECK_STATUS(CL_INVALID_PROPERTY)
+    VRAMCHECK_STATUS(CL_INVALID_IMAGE_DESCRIPTOR)
+    VRAMCHECK_STATUS(CL_INVALID_COMPILER_OPTIONS)
+    VRAMCHECK_STATUS(CL_INVALID_LINKER_OPTIONS)
+    VRAMCHECK_STATUS(CL_INVALID_DEVICE_PARTITION_COUNT)
     VRAMCHECK_STATUS(CL_PLATFORM_NOT_FOUND_KHR)
 #undef VRAMCHECK_STATUS
-    // Defined by OpenCL 1.2 and later headers, which this build does not use.
-    case -15:
-      return "CL_COMPILE_PROGRAM_FAILURE";
-    case -16:
-      return "CL_LINKER_NOT_AVAILABLE";
-    case -17:
-      return "CL_LINK_PROGRAM_FAILURE";
-    case -18:
-      return "CL_DEVICE_PARTITION_FAILED";
-    case -19:
-      return "CL_KERNEL_ARG_INFO_NOT_AVAILABLE";
-    case -65:
-      return "CL_INVALID_IMAGE_DESCRIPTOR";
-    case kInvalidCompilerOptions:
-      return "CL_INVALID_COMPILER_OPTIONS";
-    case -67:
-      return "CL_INVALID_LINKER_OPTIONS";
-    case -68:
-      return "CL_INVALID_DEVICE_PARTITION_COUNT";
+    // Defined by OpenCL 2.0 and later headers, which this build does not use.
     case -69:
       return "CL_INVALID_PIPE_SIZE";
     case -70:

@@ -24,7 +24,10 @@ float BlockBandwidth(std::uint64_t elapsed_ns);
 
 // Launches `kernel` over one block on `queue`, waits for the queue to finish
 // and returns the launch's END - START from the device's profiling clock in
-// nanoseconds, wrapping where a driver reports END before START.
+// nanoseconds. Where that is not above 0 or under 1000 ns, which no memory
+// can be fast enough for, the driver's clock is broken and the launch's time
+// on the host's steady clock, from enqueueing to the end of the wait, is
+// returned instead.
 std::uint64_t TimedLaunchNs(const cl::CommandQueue& queue,
                             const cl::Kernel& kernel);
 

@@ -21,6 +21,11 @@
 #                   installed there as a driver
 #   reproducible    scripts/build-release in a clone at another path makes
 #                   the same SHA256SUMS
+# or, needing no release, on the source tree:
+#   debian13        in a fresh Debian 13 root, scripts/build-and-run builds
+#                   the tester without a warning and it says "Device not
+#                   found."; the tests build without a warning and the quick
+#                   ones pass (those of the release files skip)
 # or on the amd64 Debian package installed on this machine:
 #   install         apt-get installs it, every file in place
 #   installed_runs  /usr/bin/vramcheck runs
@@ -52,6 +57,40 @@ Skip() {
   echo "$*"
   exit 77
 }
+
+# The working tree as git sees it (tracked files and untracked ones it does
+# not ignore), on Debian 13 with the packages of the quick tests: Oclgrind
+# is not packaged there, and the tests under Wine need the release. The
+# hooks run with /proc, /sys and /dev mounted, without which PoCL 6 aborts.
+if [[ $check == debian13 ]]; then
+  source=$(cd "$(dirname "$0")/../.." && pwd)
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  git -C "$source" ls-files -z -co --exclude-standard |
+    tar -C "$source" --null -T - -cf "$work/source.tar"
+  cat >"$work/quick-tests.sh" <<'INSIDE'
+cd /src
+scripts/build-and-run </dev/null >/out/run.txt 2>&1
+cmake --preset test >/out/build.log 2>&1 &&
+  cmake --build --preset test -j "$(nproc)" >>/out/build.log 2>&1 &&
+  ctest --preset quick >/out/test.log 2>&1
+echo $? >/out/status
+INSIDE
+  "${throwaway_root[@]}" --variant=apt \
+    --include=cmake,make,g++,ocl-icd-opencl-dev,opencl-c-headers,opencl-clhpp-headers,libfmt-dev,libgtest-dev,pocl-opencl-icd,mesa-opencl-icd,mandoc,groff-base \
+    --customize-hook='mkdir "$1/src" "$1/out"' \
+    --customize-hook="tar-in '$work/source.tar' /src" \
+    --customize-hook="copy-in '$work/quick-tests.sh' /" \
+    --customize-hook='chroot "$1" sh /quick-tests.sh' \
+    --customize-hook="copy-out /out '$work'" \
+    trixie /dev/null "deb $mirror trixie main" >/dev/null
+  cat "$work/out/test.log" 2>/dev/null || tail -n 30 "$work/out/build.log"
+  if grep 'warning:' "$work/out/run.txt" "$work/out/build.log"; then
+    exit 1
+  fi
+  diff - "$work/out/run.txt" <<<"Device not found."
+  exit "$(<"$work/out/status")"
+fi
 
 shopt -s nullglob
 debs=("$dist"/vramcheck_*.deb)
@@ -213,6 +252,10 @@ DIALOGUE
     ;;
   gpu_check_root)
     simgpu=$(<"$vendors/simgpu.icd")
+    # The simulated GPU is built by this machine, for its C library and C++
+    # runtime (Debian 13's g++ 14 needs a newer one than Debian 12 has).
+    { AtMost "$simgpu" GLIBC 2.36 && AtMost "$simgpu" GLIBCXX 3.4.30; } ||
+      Skip "the simulated GPU needs a newer glibc or libstdc++ than Debian 12's"
     # PoCL, which the simulated GPU runs its work on, brings no loader.
     "${throwaway_root[@]}" --variant=minbase --include=libpocl2 \
       --customize-hook="copy-in '$dist/gpu-check-linux-x86_64' '$simgpu' /opt" \

@@ -174,8 +174,19 @@ cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out) {
   return CL_INVALID_VALUE;
 }
 
-uint64_t ConfiguredSlowdown(int device) {
-  return NumberSetting(DeviceVariable(device, "SLOWDOWN"), 1, 1000);
+ProfilingClock ConfiguredClock(int device) {
+  ProfilingClock clock;
+  clock.slowdown = NumberSetting(DeviceVariable(device, "SLOWDOWN"), 1, 1000);
+  const std::string name = DeviceVariable(device, "STUCK_CLOCK");
+  if (const std::optional<std::string> text = GetEnv(name)) {
+    const std::optional<std::vector<uint64_t>> times = ParseNumbers(*text);
+    if (times && times->size() == 2) {
+      clock.stuck = std::array<cl_ulong, 2>{(*times)[0], (*times)[1]};
+    } else {
+      WarnMalformed(name, *text);
+    }
+  }
+  return clock;
 }
 
 }  // namespace simgpu

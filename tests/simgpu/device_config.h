@@ -1,6 +1,8 @@
 #ifndef TESTS_SIMGPU_DEVICE_CONFIG_H_
 #define TESTS_SIMGPU_DEVICE_CONFIG_H_
 
+#include <array>
+#include <compare>
 #include <cstdint>
 #include <optional>
 
@@ -29,9 +31,19 @@ std::optional<DeviceKey> ConfiguredKey(cl_device_info param);
 // and logs the query.
 cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out);
 
-// The factor SIMGPU_DEVICE<n>_SLOWDOWN sets on the profiled time of device
-// number `device`'s launches: 1 when unset.
-uint64_t ConfiguredSlowdown(int device);
+// How the profiling clock of a device shows its launches.
+struct ProfilingClock {
+  // END is START plus this many times the time PoCL measured.
+  uint64_t slowdown = 1;
+  // When set, every launch's START and END, as from a broken clock.
+  std::optional<std::array<cl_ulong, 2>> stuck;
+
+  auto operator<=>(const ProfilingClock&) const = default;
+};
+
+// The clock that SIMGPU_DEVICE<n>_SLOWDOWN and SIMGPU_DEVICE<n>_STUCK_CLOCK
+// set for device number `device`'s launches: PoCL's own when both are unset.
+ProfilingClock ConfiguredClock(int device);
 
 }  // namespace simgpu
 

@@ -1,9 +1,12 @@
 #include "memory.h"
 
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -27,7 +30,58 @@ std::string Describe(const BufferTag& tag) {
 void CL_CALLBACK OnBufferDestroyed(cl_mem /*buffer*/, void* user_data) {
   const std::unique_ptr<BufferTag> tag(static_cast<BufferTag*>(user_data));
   if (tag->block) tag->blocks->Remove(*tag->block);
-  LogEvent(std::string("release ").append(Describe(*tag)));
+}
+
+// The application's references to each live buffer, with the buffer's
+// description. PoCL destroys a buffer in its own time (PoCL 7 on a thread of
+// its own, after later releases), so the log shows the application's last
+// release, as for the driver's own objects.
+struct References {
+  std::mutex mutex;
+  std::map<cl_mem, std::pair<uint64_t, std::string>> counts;
+};
+
+References& BufferReferences() {
+  static auto* const references = new References;
+  return *references;
+}
+
+cl_int CL_API_CALL RetainBuffer(cl_mem buffer) {
+  References& references = BufferReferences();
+  {
+    const std::lock_guard<std::mutex> lock(references.mutex);
+    const auto it = references.counts.find(buffer);
+    if (it != references.counts.end()) ++it->second.first;
+  }
+  return PoclApi().clRetainMemObject(buffer);
+}
+
+cl_int CL_API_CALL ReleaseBuffer(cl_mem buffer) {
+  References& references = BufferReferences();
+  std::optional<std::string> released;
+  {
+    const std::lock_guard<std::mutex> lock(references.mutex);
+    const auto it = references.counts.find(buffer);
+    if (it != references.counts.end() && --it->second.first == 0) {
+      released = std::move(it->second.second);
+      references.counts.erase(it);
+    }
+  }
+  if (released) LogEvent("release " + *released);
+  return PoclApi().clReleaseMemObject(buffer);
+}
+
+// PoCL's dispatch table with the application's retains and releases of
+// buffers counted. Unmarked, so that a loader calls through it (pocl.cc).
+const cl_icd_dispatch* BufferApi() {
+  static const cl_icd_dispatch* const api = [] {
+    auto* table = new cl_icd_dispatch(PoclApi());
+    table->clRetainMemObject = RetainBuffer;
+    table->clReleaseMemObject = ReleaseBuffer;
+    table->clGetPlatformIDs = nullptr;
+    return table;
+  }();
+  return api;
 }
 
 }  // namespace
@@ -95,6 +149,12 @@ cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
     SetStatus(errcode_ret, status);
     return nullptr;
   }
+  {
+    References& references = BufferReferences();
+    const std::lock_guard<std::mutex> lock(references.mutex);
+    references.counts[buffer] = {1, Describe(*tag)};
+  }
+  *reinterpret_cast<const cl_icd_dispatch**>(buffer) = BufferApi();
   tag.release();  // Now owned by the callback.
   LogEvent("create " + description);
   SetStatus(errcode_ret, CL_SUCCESS);

@@ -37,8 +37,9 @@ class Blocks {
   std::vector<cl_mem> blocks_;  // nullptr once destroyed.
 };
 
-// Creates a PoCL buffer in `context`, tracking blocks and logging the
-// buffer's creation and, through a destructor callback, its destruction.
+// Creates a PoCL buffer in `context`, tracking blocks until PoCL destroys
+// them, and logging the buffer's creation and the application's last release
+// of it.
 cl_mem CreateBuffer(Context& context, cl_mem_flags flags, size_t size,
                     void* host_ptr, cl_int* errcode_ret);
 

@@ -95,47 +95,58 @@ void* CL_API_CALL EnqueueMapBuffer(cl_command_queue queue, cl_mem buffer,
                                       event, errcode_ret);
 }
 
-// PoCL's dispatch table for the events of a device slowed down by `factor`,
-// with the profiling query its own. The table comes first: such an event
-// points at it.
-struct SlowEventApi {
+// PoCL's dispatch table for the events of a device whose profiling clock is
+// not PoCL's own, with the profiling query its own. The table comes first:
+// such an event points at it.
+struct ClockedEventApi {
   cl_icd_dispatch table;
-  uint64_t factor;
+  ProfilingClock clock;
 };
 
-// Reports END as START plus `factor` times the time PoCL measured.
-cl_int CL_API_CALL GetSlowEventProfilingInfo(cl_event event,
-                                             cl_profiling_info param,
-                                             size_t size, void* value,
-                                             size_t* size_ret) {
-  cl_int status = PoclApi().clGetEventProfilingInfo(event, param, size, value,
-                                                    size_ret);
-  if (status != CL_SUCCESS || param != CL_PROFILING_COMMAND_END ||
-      value == nullptr || size < sizeof(cl_ulong)) {
+// Reports a stuck clock's fixed START and END, or END as START plus the
+// slowdown times the time PoCL measured.
+cl_int CL_API_CALL GetClockedEventProfilingInfo(cl_event event,
+                                                cl_profiling_info param,
+                                                size_t size, void* value,
+                                                size_t* size_ret) {
+  cl_int status =
+      PoclApi().clGetEventProfilingInfo(event, param, size, value, size_ret);
+  const bool start_or_end =
+      param == CL_PROFILING_COMMAND_START || param == CL_PROFILING_COMMAND_END;
+  if (status != CL_SUCCESS || !start_or_end || value == nullptr ||
+      size < sizeof(cl_ulong)) {
     return status;
   }
+  const ProfilingClock& clock =
+      (*reinterpret_cast<ClockedEventApi**>(event))->clock;
+  auto& time = *static_cast<cl_ulong*>(value);
+  if (clock.stuck) {
+    time = (*clock.stuck)[param == CL_PROFILING_COMMAND_END ? 1 : 0];
+    return CL_SUCCESS;
+  }
+  if (param == CL_PROFILING_COMMAND_START) return CL_SUCCESS;
   cl_ulong start = 0;
   status = PoclApi().clGetEventProfilingInfo(
       event, CL_PROFILING_COMMAND_START, sizeof(start), &start, nullptr);
-  const uint64_t factor = (*reinterpret_cast<SlowEventApi**>(event))->factor;
-  auto& end = *static_cast<cl_ulong*>(value);
-  end = start + (end - start) * factor;
+  time = start + (time - start) * clock.slowdown;
   return status;
 }
 
-// Makes the profiling clock show `event`, a launch's, `factor` times slower,
-// by pointing it at a copy of PoCL's dispatch table (one per factor).
-void SlowDown(cl_event event, uint64_t factor) {
+// Makes `event`, a launch's, report its times by `clock`, by pointing it at
+// a copy of PoCL's dispatch table (one per clock).
+void SetClock(cl_event event, const ProfilingClock& clock) {
   static auto* const mutex = new std::mutex;
   static auto* const apis =
-      new std::map<uint64_t, std::unique_ptr<SlowEventApi>>;
+      new std::map<ProfilingClock, std::unique_ptr<ClockedEventApi>>;
   const std::lock_guard<std::mutex> lock(*mutex);
-  std::unique_ptr<SlowEventApi>& api = (*apis)[factor];
+  std::unique_ptr<ClockedEventApi>& api = (*apis)[clock];
   if (api == nullptr) {
-    api.reset(new SlowEventApi{PoclApi(), factor});
-    api->table.clGetEventProfilingInfo = GetSlowEventProfilingInfo;
+    api.reset(new ClockedEventApi{PoclApi(), clock});
+    api->table.clGetEventProfilingInfo = GetClockedEventProfilingInfo;
+    // Unmarked, so that a loader calls through this table (see pocl.cc).
+    api->table.clGetPlatformIDs = nullptr;
   }
-  *reinterpret_cast<SlowEventApi**>(event) = api.get();
+  *reinterpret_cast<ClockedEventApi**>(event) = api.get();
 }
 
 // The launches timed since the last call; the caller releases their events.
@@ -190,8 +201,8 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   if (own_kernel->name == "Write") own->write_pending = true;
   LogEvent("launch " + own_kernel->name);
   if (event == nullptr) return CL_SUCCESS;
-  const uint64_t slowdown = ConfiguredSlowdown(own->device->index);
-  if (slowdown > 1) SlowDown(*event, slowdown);
+  const ProfilingClock clock = ConfiguredClock(own->device->index);
+  if (clock != ProfilingClock{}) SetClock(*event, clock);
   if (PoclApi().clRetainEvent(*event) == CL_SUCCESS) {
     const std::lock_guard<std::mutex> lock(own->mutex);
     own->timed_launches.emplace_back(own_kernel->name, *event);

@@ -28,6 +28,18 @@ TEST(ErrorMessageTest, NamesTheBuildOptionWhenTheDriverRefusesIt) {
   EXPECT_EQ(Describe(cl::Error(-66, "clBuildProgram")),
             "Error: clBuildProgram failed with CL_INVALID_COMPILER_OPTIONS "
             "(-66): the OpenCL driver refuses the build option -cl-std=CL2.0.");
+  // A failed build that no device explains: the option is the likely cause.
+  EXPECT_EQ(
+      Describe(cl::BuildError(CL_BUILD_PROGRAM_FAILURE, "clBuildProgram",
+                              {{cl::Device(), ""}, {cl::Device(), "\n"}})),
+      "Error: clBuildProgram failed with CL_BUILD_PROGRAM_FAILURE "
+      "(-11): the OpenCL driver refuses the build option -cl-std=CL2.0.");
+  // One device's log explains it, and the hint would mislead.
+  EXPECT_EQ(Describe(cl::BuildError(
+                CL_BUILD_PROGRAM_FAILURE, "clBuildProgram",
+                {{cl::Device(), ""}, {cl::Device(), "error: expected ';'"}})),
+            "Error: clBuildProgram failed with CL_BUILD_PROGRAM_FAILURE "
+            "(-11).\nBuild log for unknown device:\nerror: expected ';'");
 }
 
 TEST(ErrorMessageTest, KnowsStatusesOfNewerHeaders) {

@@ -90,6 +90,29 @@ TEST_F(RunPassTest, CleanBlocksGiveZerosAndEachLaunchsOwnSpeed) {
   }
 }
 
+TEST_F(RunPassTest, ImpossibleDeviceTimesGiveWayToTheHostClock) {
+  Prepare(1);
+  // START and END of a broken clock: the same, reversed, 1 ns apart (as on
+  // Mesa 22's rusticl), and just under 1 µs for 128 MiB.
+  for (const char* times : {"7,7", "9,2", "2,3", "0,999"}) {
+    Set("SIMGPU_DEVICE0_STUCK_CLOCK", times);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Pass(1));
+    const std::chrono::nanoseconds pass_time =
+        std::chrono::steady_clock::now() - start;
+    for (const float speed : {writes_.at(0), reads_.at(0)}) {
+      // Each launch took part of the pass on the host's clock.
+      EXPECT_GE(speed, BlockBandwidth(pass_time.count())) << times;
+      EXPECT_LT(speed, BlockBandwidth(1000)) << times;
+    }
+  }
+  // 1 µs may still be true.
+  Set("SIMGPU_DEVICE0_STUCK_CLOCK", "5000,6000");
+  ASSERT_TRUE(Pass(1));
+  EXPECT_EQ(writes_, std::vector<float>{BlockBandwidth(1000)});
+  EXPECT_EQ(reads_, std::vector<float>{BlockBandwidth(1000)});
+}
+
 TEST_F(RunPassTest, FlippedBitIsCountedInItsBlockEveryPass) {
   Set("SIMGPU_BIT_FAULTS", "1:0x4004:0x00010000");
   Prepare(3);
