@@ -26,8 +26,8 @@ inline constexpr std::array<CaseNames, kCaseCount> kCaseNames = {{
     {"PermutedLoad", "permuted_load"},
 }};
 
-// Profiled END - START of each case of one round, in nanoseconds; zero or
-// negative where the device's timestamps were not sane.
+// The time of each case of one round, in nanoseconds: profiled, or the
+// host's where the device's cannot be true (TimedLaunchNs).
 using RoundTimes = std::array<std::int64_t, kCaseCount>;
 
 // Times the tester's Write and Read kernels against their ceilings on one

@@ -185,7 +185,7 @@ int Bench(const cl::Device& device) {
     wall_ms.push_back(static_cast<double>(pass.wall_ns) / 1e6);
     if (const auto share = vramcheck::bench::Efficiency(pass)) {
       efficiency.push_back(*share * 100);
-      host_us.push_back((static_cast<double>(pass.wall_ns) - *pass.kernel_ns) /
+      host_us.push_back((static_cast<double>(pass.wall_ns) - pass.kernel_ns) /
                         1e3 / kPassBlocks);
     }
   }

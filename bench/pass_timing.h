@@ -10,20 +10,19 @@
 namespace vramcheck::bench {
 
 // One tester pass: its wall time on the host's steady clock, and the sum of
-// its launches' profiled times, nullopt when a launch gave no usable speed.
+// its launches' times.
 struct PassSample {
   std::int64_t wall_ns;
-  std::optional<double> kernel_ns;
+  double kernel_ns;
 };
 
-// Nanoseconds that launches moving one block each at the given GiB/s spent
-// on the device; nullopt when a speed is not a positive finite number, as
-// from a zero profiling interval.
-std::optional<double> KernelNs(const std::vector<float>& write_speeds,
-                               const std::vector<float>& read_speeds);
+// Nanoseconds that launches moving one block each at the given GiB/s (all
+// above 0 and finite, as the tester's are) spent on the device.
+double KernelNs(const std::vector<float>& write_speeds,
+                const std::vector<float>& read_speeds);
 
-// Kernel time over wall time; nullopt without a kernel time or when it
-// exceeds the wall time, which only a wrapped profiling interval gives.
+// Kernel time over wall time; nullopt where the kernel time exceeds the
+// wall time, which a device clock that runs faster than the host's gives.
 std::optional<double> Efficiency(const PassSample& pass);
 
 // Runs the tester's own passes over `blocks` blocks of `device`: `warmups`

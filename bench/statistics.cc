@@ -18,7 +18,7 @@ std::vector<double> GibPerSecond(std::uint64_t bytes,
   const double gib = static_cast<double>(bytes) / (1 << 30);
   std::vector<double> rates;
   for (const std::int64_t ns : elapsed_ns) {
-    if (ns > 0) rates.push_back(gib / (static_cast<double>(ns) / 1e9));
+    rates.push_back(gib / (static_cast<double>(ns) / 1e9));
   }
   return rates;
 }

@@ -19,8 +19,7 @@ struct Spread {
 // The spread of `values`; nullopt when there are none.
 std::optional<Spread> Summarize(std::vector<double> values);
 
-// GiB/s of every interval in `elapsed_ns` that moved `bytes`, leaving out
-// zero and negative intervals, which only insane device timestamps give.
+// GiB/s of every interval in `elapsed_ns`, all above 0, that moved `bytes`.
 std::vector<double> GibPerSecond(std::uint64_t bytes,
                                  const std::vector<std::int64_t>& elapsed_ns);
 

@@ -1,10 +1,7 @@
 // The benchmark's statistics and pass figures, and a short run of its
 // kernels on the simulated GPU.
 
-#include <cmath>
 #include <cstdint>
-#include <limits>
-#include <optional>
 #include <vector>
 
 #include <CL/opencl.hpp>
@@ -29,31 +26,19 @@ TEST(StatisticsTest, MedianOfOddAndEvenCountsWhateverTheOrder) {
   EXPECT_FALSE(Summarize({}));
 }
 
-TEST(StatisticsTest, LeavesOutZeroAndNegativeIntervals) {
+TEST(StatisticsTest, GibPerSecondOfEachInterval) {
   // A block moved in 1 ms is 125 GiB/s.
-  EXPECT_EQ(GibPerSecond(kBlockSize, {2'000'000, 0, -1, 1'000'000}),
+  EXPECT_EQ(GibPerSecond(kBlockSize, {2'000'000, 1'000'000}),
             (std::vector<double>{62.5, 125.0}));
 }
 
 TEST(PassTimingTest, KernelTimeAddsEveryBlockOfBothPhases) {
   // 0.125 GiB at 12.5 GiB/s takes 10 ms; at 6.25 GiB/s, 20 ms.
-  const auto kernel_ns = KernelNs({12.5f, 12.5f}, {6.25f, 6.25f});
-  ASSERT_TRUE(kernel_ns);
-  EXPECT_NEAR(*kernel_ns, 60e6, 1);
+  const double kernel_ns = KernelNs({12.5f, 12.5f}, {6.25f, 6.25f});
+  EXPECT_NEAR(kernel_ns, 60e6, 1);
   EXPECT_NEAR(*Efficiency({80'000'000, kernel_ns}), 0.75, 1e-9);
-}
-
-TEST(PassTimingTest, InsaneProfilingIntervalsGiveNoFigures) {
-  // The tester turns a zero interval into an infinite speed and an END
-  // before START into a wrapped, tiny one.
-  const float from_zero = BlockBandwidth(0);
-  const float from_wrapped = BlockBandwidth(static_cast<std::uint64_t>(-1000));
-  EXPECT_FALSE(KernelNs({12.5f, from_zero}, {6.25f}));
-  EXPECT_FALSE(KernelNs({12.5f}, {0.0f}));
-  EXPECT_FALSE(KernelNs({std::numeric_limits<float>::quiet_NaN()}, {12.5f}));
-  // A wrapped interval makes the kernels take longer than the whole pass.
-  EXPECT_FALSE(Efficiency({80'000'000, KernelNs({from_wrapped}, {12.5f})}));
-  EXPECT_FALSE(Efficiency({80'000'000, std::nullopt}));
+  // Kernels that took longer than the whole pass: a clock that runs fast.
+  EXPECT_FALSE(Efficiency({50'000'000, kernel_ns}));
 }
 
 // The simulated GPU, which the tests reach through the loader.
