@@ -254,14 +254,21 @@ test_task() {
   for task in 1 3 4 5 6; do expect_named "job 77: task $task left no row$"; done
 
   # The speed of a GPU is compared with its siblings' only: the same name
-  # and memory in the same job, with figures; job U has one slow GPU.
+  # and memory in the same job, with figures; job U has one slow GPU. The
+  # columns stay aligned past a name whose letters take two bytes each.
   {
     printf 'S\t%s\t4\th\t%s\t-\tGPU\t%s\t1.0\t%s\t%s\t0\tclean\t\n' \
       0 0 2/3 10.00 10.00  1 1 2/3 4.00 4.00  2 2 2/3 nan 10.00 \
       3 3 2/7 10.00 10.00
     printf 'T\t0\t1\th\t0\t-\tGPU\t2/3\t1.0\t10.00\t10.00\t0\tclean\t\n'
+    printf 'V\t0\t1\th\t0\t-\tГПУ\t2/3\t1.0\t10.00\t10.00\t0\tclean\t\n'
   } >"$dir/siblings.tsv"
   expect_collected 0 "$dir/siblings.tsv"
+  # Where the Blocks column starts, in characters.
+  [[ $(LC_ALL=C.UTF-8 bash -c 'while IFS= read -r line; do
+         [[ $line != [STV]" "* ]] || { line=${line%%2/*}; echo ${#line}; }
+       done' <"$dir/table" | sort -u | wc -l) == 1 ]] ||
+    fail "columns not aligned"
   printf 'U\t%s\t3\th\t%s\t-\tGPU\t2/3\t1.0\t%s\t10.00\t0\tclean\t\n' \
     0 0 10.00  1 1 10.00  2 2 4.00 >"$dir/slow.tsv"
   expect_collected 3 "$dir/siblings.tsv" "$dir/slow.tsv"
