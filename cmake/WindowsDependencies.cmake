@@ -49,11 +49,32 @@ add_custom_command(
   COMMENT "Making the delay-load import library for OpenCL.dll")
 add_custom_target(opencl_import_library DEPENDS ${opencl_import_library})
 
+# The first call of each OpenCL function writes the function's address into
+# the library's address table, which dlltool puts among the imports
+# (.idata$5). The linker of binutils 2.44 makes the .idata section read-only,
+# and the program would crash there; this script, added to the linker's
+# default one, gives the table a writable section of its own, .didat. Its
+# entries keep the default script's order (by file name), that of the names
+# they are looked up by (.idata$4), which stay in .idata.
+set(delay_import_script ${CMAKE_CURRENT_BINARY_DIR}/delay-import.ld)
+file(CONFIGURE OUTPUT ${delay_import_script} CONTENT [[
+SECTIONS
+{
+  .didat BLOCK(__section_alignment__) :
+  {
+    SORT(*libOpenCL_delay.a:)(.idata$5)
+  }
+}
+INSERT AFTER .idata;
+]])
+
 add_library(OpenCL::OpenCL UNKNOWN IMPORTED)
 set_target_properties(OpenCL::OpenCL PROPERTIES
   IMPORTED_LOCATION ${opencl_import_library}
   INTERFACE_INCLUDE_DIRECTORIES ${windows_include_dir}
-  INTERFACE_LINK_LIBRARIES delayimp)
+  INTERFACE_LINK_LIBRARIES delayimp
+  INTERFACE_LINK_OPTIONS LINKER:-T,${delay_import_script}
+  INTERFACE_LINK_DEPENDS ${delay_import_script})
 add_dependencies(OpenCL::OpenCL opencl_import_library)
 
 add_library(fmt::fmt-header-only INTERFACE IMPORTED)
