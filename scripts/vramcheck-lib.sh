@@ -112,6 +112,14 @@ die_by() {
   kill -s "$1" $$
 }
 
+# True where a command that ended with STATUS after SECONDS ran until
+# `timeout` ended it at LIMIT: 124, or 137 where it had to be killed (a
+# SIGKILL from elsewhere gives 137 too, but earlier).
+# Arguments: STATUS SECONDS LIMIT
+lasted() {
+  (($1 == 124 || $1 == 137)) && (($2 >= $3))
+}
+
 # What ended a command with STATUS: "status N", or the signal.
 ended_with() {
   if (($1 > 128)) && kill -l "$(($1 - 128))" >/dev/null 2>&1; then
@@ -138,7 +146,7 @@ tester_reason() {
 run_dialogue() {
   run_limited "$kProbeSeconds" "$2" "$3/probe.out" "$3/probe.err" "$1"
   set -- "$?" "$@"
-  if (($1 == 124 || ($1 == 137 && step_seconds >= kProbeSeconds))); then
+  if lasted "$1" "$step_seconds" "$kProbeSeconds"; then
     probe_reason="the tester did not end its dialogue in $kProbeSeconds s"
     return 1
   elif (($1 > 128)); then
@@ -280,7 +288,7 @@ judge_run() {
   reason=
   if [[ -n ${6:-} ]]; then
     reason="interrupted by SIG$6"
-  elif ((!(status == 124 || status == 137) || ran < $4)); then
+  elif ! lasted "$status" "$ran" "$4"; then
     reason=$(tester_reason "$3" "the tester ended with $(ended_with "$status")")
   elif ((lines == 0)); then
     reason="no pass finished in $5"
@@ -341,7 +349,7 @@ result_row() {
 
 # Makes a result file for a row in folder DIR, named after the job, task and
 # host and never the same as another: DIR/JOB_TASK_HOST_XXXXXX.part, until
-# finish_result renames it .tsv. Prints its name.
+# write_result renames it .tsv. Prints its name.
 # Arguments: DIR JOB TASK HOST
 new_result() {
   mkdir -p -- "$1" 2>/dev/null &&
