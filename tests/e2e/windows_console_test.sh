@@ -16,10 +16,12 @@
 #   escape sequences as text, so this fails when the program clears the
 #   console with escape sequences.
 #
-#   windows_console_test.sh WINE64 VRAMCHECK_EXE SIMGPU_VENDORS_DIR WINEPREFIX
+#   windows_console_test.sh WINE64 VRAMCHECK_EXE SIMGPU_VENDORS_DIR WINEPREFIX \
+#     RUNTIME_DIR
 #
 # WINE64 is Wine's loader (/usr/lib/wine/wine64), WINEPREFIX a prefix made
-# beforehand. Exits 77 when tmux or Wine is missing.
+# beforehand and RUNTIME_DIR the runtime folder Wine gets as XDG_RUNTIME_DIR.
+# Exits 77 when tmux or Wine is missing.
 set -euo pipefail
 
 readonly kTimeout=90  # seconds to wait for what a pane should show
@@ -31,7 +33,7 @@ readonly kClosePrompt='Press Enter to close this window.'
 # exit status.
 if [ "${1:-}" = --pane ]; then
   run=$2 wine64=$3 exe=$4
-  export OCL_ICD_VENDORS=$5 WINEPREFIX=$6 WINEDEBUG=-all
+  export OCL_ICD_VENDORS=$5 WINEPREFIX=$6 XDG_RUNTIME_DIR=$7 WINEDEBUG=-all
   case $run in
     alone) "$wine64" "$exe" ;;
     cmd) "$wine64" cmd /c "$exe" ;;
@@ -46,7 +48,7 @@ if [ "${1:-}" = --pane ]; then
   exit 0
 fi
 
-wine64=$1 exe=$2 vendors=$3 prefix=$4
+wine64=$1 exe=$2 vendors=$3 prefix=$4 runtime_dir=$5
 wineserver=${wine64%/*}/wineserver
 command -v tmux >/dev/null || { echo "SKIP: tmux is not installed"; exit 77; }
 [ -x "$wine64" ] && [ -x "$wineserver" ] ||
@@ -72,7 +74,8 @@ trap 'exit 1' INT TERM HUP
 start() {
   run=$1 started=$SECONDS
   "${tmux[@]}" -f /dev/null new-session -d -s "$run" -x 100 -y 30 \
-    bash "$0" --pane "$run" "$wine64" "$exe" "$vendors" "$prefix" \; \
+    bash "$0" --pane "$run" "$wine64" "$exe" "$vendors" "$prefix" \
+      "$runtime_dir" \; \
     set-option -t "$run" remain-on-exit on
 }
 capture() { screen=$("${tmux[@]}" capture-pane -p -t "$run"); }

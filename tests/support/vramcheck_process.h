@@ -19,13 +19,15 @@ inline constexpr char kClearScreen[] = "\x1b[2J\x1b[0;0H";
 // The same tests run against the native tester and, when VRAMCHECK_WINE
 // names Wine's loader, against the Windows program under Wine, which ends
 // its lines with CR LF. Wine runs in the prefix VRAMCHECK_WINEPREFIX, made
-// beforehand, and keeps its own diagnostics to itself.
+// beforehand, with the runtime folder VRAMCHECK_WINE_RUNTIME_DIR, and keeps
+// its own diagnostics to itself.
 #ifdef VRAMCHECK_WINE
 inline constexpr bool kUnderWine = true;
 inline const std::vector<std::string> kVramcheckCommand = {VRAMCHECK_WINE,
                                                            VRAMCHECK_BINARY};
 inline const std::vector<std::string> kCommandEnvironment = {
-    "WINEPREFIX=" VRAMCHECK_WINEPREFIX, "WINEDEBUG=-all"};
+    "WINEPREFIX=" VRAMCHECK_WINEPREFIX,
+    "XDG_RUNTIME_DIR=" VRAMCHECK_WINE_RUNTIME_DIR, "WINEDEBUG=-all"};
 #else
 inline constexpr bool kUnderWine = false;
 inline const std::vector<std::string> kVramcheckCommand = {VRAMCHECK_BINARY};
