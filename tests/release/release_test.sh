@@ -24,8 +24,11 @@
 # or, needing no release, on the source tree:
 #   debian13        in a fresh Debian 13 root, scripts/build-and-run builds
 #                   the tester without a warning and it says "Device not
-#                   found."; the tests build without a warning and the quick
-#                   ones pass (those of the release files skip)
+#                   found."; the Windows program and the tests build
+#                   without a warning, of the compiler or of CMake, and the
+#                   quick ones pass, those under Wine included, with no
+#                   XDG_RUNTIME_DIR or display set (those of the release
+#                   files skip)
 # or on the amd64 Debian package installed on this machine:
 #   install         apt-get installs it, every file in place
 #   installed_runs  /usr/bin/vramcheck runs
@@ -60,8 +63,8 @@ Skip() {
 
 # The working tree as git sees it (tracked files and untracked ones it does
 # not ignore), on Debian 13 with the packages of the quick tests: Oclgrind
-# is not packaged there, and the tests under Wine need the release. The
-# hooks run with /proc, /sys and /dev mounted, without which PoCL 6 aborts.
+# is not packaged there. The hooks run with /proc, /sys and /dev mounted,
+# without which PoCL 6 aborts.
 if [[ $check == debian13 ]]; then
   source=$(cd "$(dirname "$0")/../.." && pwd)
   work=$(mktemp -d)
@@ -70,14 +73,16 @@ if [[ $check == debian13 ]]; then
     tar -C "$source" --null -T - -cf "$work/source.tar"
   cat >"$work/quick-tests.sh" <<'INSIDE'
 cd /src
+unset XDG_RUNTIME_DIR DISPLAY WAYLAND_DISPLAY
 scripts/build-and-run </dev/null >/out/run.txt 2>&1
-cmake --preset test >/out/build.log 2>&1 &&
+scripts/build-windows >/out/build.log 2>&1 &&
+  cmake --preset test >>/out/build.log 2>&1 &&
   cmake --build --preset test -j "$(nproc)" >>/out/build.log 2>&1 &&
   ctest --preset quick >/out/test.log 2>&1
 echo $? >/out/status
 INSIDE
   "${throwaway_root[@]}" --variant=apt \
-    --include=cmake,make,g++,ocl-icd-opencl-dev,opencl-c-headers,opencl-clhpp-headers,libfmt-dev,libgtest-dev,pocl-opencl-icd,mesa-opencl-icd,mandoc,groff-base \
+    --include=cmake,make,g++,ocl-icd-opencl-dev,opencl-c-headers,opencl-clhpp-headers,libfmt-dev,libgtest-dev,pocl-opencl-icd,mesa-opencl-icd,mandoc,groff-base,g++-mingw-w64-x86-64-posix,wine64,tmux \
     --customize-hook='mkdir "$1/src" "$1/out"' \
     --customize-hook="tar-in '$work/source.tar' /src" \
     --customize-hook="copy-in '$work/quick-tests.sh' /" \
@@ -85,7 +90,9 @@ INSIDE
     --customize-hook="copy-out /out '$work'" \
     trixie /dev/null "deb $mirror trixie main" >/dev/null
   cat "$work/out/test.log" 2>/dev/null || tail -n 30 "$work/out/build.log"
-  if grep 'warning:' "$work/out/run.txt" "$work/out/build.log"; then
+  grep -q ' Wine\.' "$work/out/test.log" || { echo "no test ran under Wine"; exit 1; }
+  if grep -E 'warning:|CMake (Deprecation )?Warning' "$work/out/run.txt" \
+      "$work/out/build.log"; then
     exit 1
   fi
   diff - "$work/out/run.txt" <<<"Device not found."
