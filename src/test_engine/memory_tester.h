@@ -24,7 +24,7 @@ float BlockBandwidth(std::uint64_t elapsed_ns);
 
 // Launches `kernel` over one block on `queue`, waits for the queue to finish
 // and returns the launch's END - START from the device's profiling clock in
-// nanoseconds. Where that is not above 0 or under 1000 ns, which no memory
+// nanoseconds. Where that is not above 0 or under 4000 ns, which no memory
 // can be fast enough for, the driver's clock is broken and the launch's time
 // on the host's steady clock, from enqueueing to the end of the wait, is
 // returned instead.
