@@ -1,9 +1,7 @@
 #ifndef VRAMCHECK_APP_CONSOLE_H_
 #define VRAMCHECK_APP_CONSOLE_H_
 
-#include <optional>
 #include <ostream>
-#include <string>
 #include <string_view>
 
 namespace vramcheck {
@@ -28,13 +26,6 @@ void DrawStatusLine(std::ostream& out, std::string_view line);
 // open files of their own, and one could otherwise take its place and
 // receive the status lines.
 bool StandardOutputIsOpen();
-
-// Loads the OpenCL library where the program loads it itself: on Windows,
-// OpenCL.dll, which the GPU's display driver installs and without which the
-// program would not start if it were linked to it. Returns the line that
-// explains why it cannot be loaded, or nothing when it can (always
-// elsewhere).
-std::optional<std::string> LoadOpenClLibrary();
 
 // Called last before the program ends. When the program is the only process
 // on a Windows console, whose window closes with it (it was started by a

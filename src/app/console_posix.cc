@@ -17,10 +17,6 @@ void DrawStatusLine(std::ostream& out, std::string_view line) {
 
 bool StandardOutputIsOpen() { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
 
-// The program is linked to the OpenCL loader, which the system loads before
-// the program starts.
-std::optional<std::string> LoadOpenClLibrary() { return std::nullopt; }
-
 // A terminal stays open when a program in it ends.
 void WaitBeforeWindowCloses() {}
 

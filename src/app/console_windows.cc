@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include <fmt/format.h>
-
 #include "app/terminal.h"
 
 namespace vramcheck {
@@ -60,25 +58,6 @@ void DrawStatusLine(std::ostream& out, std::string_view line) {
 bool StandardOutputIsOpen() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   return out != nullptr && out != INVALID_HANDLE_VALUE;
-}
-
-// OpenCL.dll is delay-loaded: the first OpenCL call would load it, and end
-// the program without a word if it could not. Loading it here first, with
-// the same search, keeps it loaded for those calls.
-std::optional<std::string> LoadOpenClLibrary() {
-  // No message box from Windows for a library it cannot use, only the line.
-  DWORD old_mode = 0;
-  SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old_mode);
-  const HMODULE library = LoadLibraryA("OpenCL.dll");
-  const DWORD error = GetLastError();
-  SetThreadErrorMode(old_mode, nullptr);
-  if (library != nullptr) return std::nullopt;
-  return fmt::format(
-      "Error: cannot load OpenCL.dll (Windows error {}){}.", error,
-      error == ERROR_MOD_NOT_FOUND
-          ? ": no OpenCL driver is installed; the GPU's display driver "
-            "(NVIDIA, AMD or Intel) provides it"
-          : "");
 }
 
 // A console window closes when its last process ends. A program started

@@ -17,6 +17,7 @@
 #include "app/console.h"
 #include "app/error_message.h"
 #include "app/line_tracker.h"
+#include "app/opencl_library.h"
 #include "app/status_report.h"
 #include "devices/device_discovery.h"
 #include "test_engine/memory_tester.h"
