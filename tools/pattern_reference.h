@@ -1,10 +1,10 @@
-#ifndef VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_
-#define VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_
+#ifndef VRAMCHECK_TOOLS_PATTERN_REFERENCE_H_
+#define VRAMCHECK_TOOLS_PATTERN_REFERENCE_H_
 
 #include <array>
 #include <cstdint>
 
-namespace vramcheck::test_support {
+namespace vramcheck::reference {
 
 using Element = std::array<std::uint32_t, 4>;
 
@@ -40,6 +40,6 @@ inline std::uint32_t ReferenceReadElement(std::uint32_t id,
   return id - id % kGranule + position;
 }
 
-}  // namespace vramcheck::test_support
+}  // namespace vramcheck::reference
 
-#endif  // VRAMCHECK_TESTS_SUPPORT_PATTERN_REFERENCE_H_
+#endif  // VRAMCHECK_TOOLS_PATTERN_REFERENCE_H_

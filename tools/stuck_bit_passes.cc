@@ -7,7 +7,7 @@
 
 namespace vramcheck::tools {
 
-using test_support::ReferenceValue;
+using reference::ReferenceValue;
 
 std::uint32_t FirstDetectingPass(const StuckBit& stuck,
                                  std::uint32_t max_pass) {

@@ -18,9 +18,9 @@
 namespace vramcheck {
 namespace {
 
-using test_support::Element;
-using test_support::ReferenceReadElement;
-using test_support::ReferenceValue;
+using reference::Element;
+using reference::ReferenceReadElement;
+using reference::ReferenceValue;
 
 constexpr std::uint32_t kElements = kBlockSize / sizeof(Element);
 constexpr std::uint32_t kFirstPass = 1048839;

@@ -148,7 +148,7 @@ TEST_F(RunPassTest, StuckBitsAreFoundWhenThePatternDisagrees) {
   int passes_with_errors = 0;
   for (std::uint32_t iteration = 1; iteration <= 12; ++iteration) {
     const std::uint32_t expected =
-        test_support::ReferenceValue(kElement, iteration * 1048839u)[kLane];
+        reference::ReferenceValue(kElement, iteration * 1048839u)[kLane];
     const std::uint32_t stuck = (expected | kOnes) & ~kZeros;
     const std::uint32_t wrong_bits = std::popcount(stuck ^ expected);
     ASSERT_TRUE(Pass(iteration));
