@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 namespace simgpu {
@@ -15,12 +16,41 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
+// The value that the file named by SIMGPU_CONFIG_FILE gives `name`: that of
+// the last line "NAME=VALUE" for it (blanks around NAME ignored, VALUE taken
+// as it is). The file is read on every call, so it may change at any time; a
+// missing file sets nothing.
+std::optional<std::string> ConfigFileValue(const std::string& name) {
+  const char* path = std::getenv("SIMGPU_CONFIG_FILE");
+  if (path == nullptr || *path == '\0') return std::nullopt;
+  std::ifstream file(path);
+  std::optional<std::string> value;
+  for (std::string line; std::getline(file, line);) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+      if (!TrimBlanks(line).empty()) {
+        WarnMalformed("SIMGPU_CONFIG_FILE line", line);
+      }
+      continue;
+    }
+    if (TrimBlanks(std::string_view(line).substr(0, equals)) == name) {
+      value = line.substr(equals + 1);
+    }
+  }
+  return value;
+}
+
 }  // namespace
 
-std::optional<std::string> GetEnv(const std::string& name) {
+std::optional<std::string> GetSetting(const std::string& name) {
+  if (std::optional<std::string> value = ConfigFileValue(name)) return value;
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::string DeviceVariable(int device, std::string_view key) {
+  return "SIMGPU_DEVICE" + std::to_string(device) + "_" + std::string(key);
 }
 
 void WarnMalformed(std::string_view setting, std::string_view text) {
@@ -67,7 +97,7 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
 
 uint64_t NumberSetting(const std::string& name, uint64_t fallback,
                        uint64_t max) {
-  const std::optional<std::string> text = GetEnv(name);
+  const std::optional<std::string> text = GetSetting(name);
   if (!text) return fallback;
   const std::optional<uint64_t> value = ParseNumber(*text);
   if (!value || *value > max) {
@@ -85,7 +115,7 @@ std::string FlagsText(uint64_t flags) {
 }
 
 void LogEvent(const std::string& line) {
-  const std::optional<std::string> path = GetEnv("SIMGPU_LOG");
+  const std::optional<std::string> path = GetSetting("SIMGPU_LOG");
   if (!path || path->empty()) return;
   static std::mutex* const mutex = new std::mutex;
   const std::lock_guard<std::mutex> lock(*mutex);

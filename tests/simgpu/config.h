@@ -9,8 +9,13 @@
 
 namespace simgpu {
 
-// Reads an environment variable afresh; nullopt when it is unset.
-std::optional<std::string> GetEnv(const std::string& name);
+// Reads a setting afresh: the value of the last line "NAME=VALUE" for it in
+// the file that SIMGPU_CONFIG_FILE names, if there is one, or else the
+// environment variable; nullopt when neither sets it.
+std::optional<std::string> GetSetting(const std::string& name);
+
+// "SIMGPU_DEVICE<device>_<key>", the name of a setting of one device.
+std::string DeviceVariable(int device, std::string_view key);
 
 // Tells the user on stderr that a malformed setting is being ignored.
 void WarnMalformed(std::string_view setting, std::string_view text);

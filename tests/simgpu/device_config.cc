@@ -1,6 +1,7 @@
 #include "device_config.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -9,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <CL/cl_ext.h>
 
 #include "config.h"
 
@@ -34,6 +37,8 @@ constexpr KeyInfo kKeys[] = {
      "COMPILER_AVAILABLE"},
     {DeviceKey::kExtensions, CL_DEVICE_EXTENSIONS, "EXTENSIONS"},
     {DeviceKey::kGlobalMemSize, CL_DEVICE_GLOBAL_MEM_SIZE, "GLOBAL_MEM_SIZE"},
+    {DeviceKey::kPciBus, CL_DEVICE_PCI_BUS_INFO_KHR, "PCI_BUS"},
+    {DeviceKey::kUuid, CL_DEVICE_UUID_KHR, "UUID"},
 };
 
 constexpr char kDefaultName[] = "Simulated GPU";
@@ -53,14 +58,10 @@ const char* KeyName(DeviceKey key) {
   return "";
 }
 
-std::string DeviceVariable(int device, std::string_view suffix) {
-  return "SIMGPU_DEVICE" + std::to_string(device) + "_" + std::string(suffix);
-}
-
 // The status SIMGPU_DEVICE<n>_FAIL_QUERY="KEY=status" gives this key, if any.
 std::optional<cl_int> FailingStatus(int device, DeviceKey key) {
   const std::string name = DeviceVariable(device, "FAIL_QUERY");
-  const std::optional<std::string> text = GetEnv(name);
+  const std::optional<std::string> text = GetSetting(name);
   if (!text) return std::nullopt;
   const std::vector<std::string_view> fields = Split(*text, '=');
   // CL_SUCCESS, which would report success without an answer, is refused.
@@ -91,7 +92,7 @@ std::optional<std::vector<uint64_t>> ParseNumbers(std::string_view text) {
 
 // An empty text gives an empty list.
 std::vector<size_t> WorkItemSizes(const std::string& name) {
-  const std::optional<std::string> text = GetEnv(name);
+  const std::optional<std::string> text = GetSetting(name);
   if (text && text->empty()) return {};
   if (text) {
     if (std::optional<std::vector<uint64_t>> sizes = ParseNumbers(*text)) {
@@ -124,7 +125,7 @@ cl_int GlobalMemSize(int device, const std::string& name, const InfoOut& out) {
   static auto* const mutex = new std::mutex;
   static auto* const answered = new std::map<int, Answered>;
 
-  const std::optional<std::string> text = GetEnv(name);
+  const std::optional<std::string> text = GetSetting(name);
   const std::vector<uint64_t> sizes = GlobalMemSizes(name, text);
   const std::lock_guard<std::mutex> lock(*mutex);
   Answered& state = (*answered)[device];
@@ -133,6 +134,89 @@ cl_int GlobalMemSize(int device, const std::string& name, const InfoOut& out) {
   const cl_int status = out.Scalar(size);
   if (status == CL_SUCCESS && out.value != nullptr) ++state.count;
   return status;
+}
+
+// Hexadecimal digits, at most `max_digits` of them, without a prefix.
+std::optional<uint64_t> ParseHex(std::string_view text, size_t max_digits) {
+  const char* end = text.data() + text.size();
+  uint64_t value = 0;
+  const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+  if (text.empty() || text.size() > max_digits || error != std::errc() ||
+      stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "domain:bus:device.function" in hexadecimal, e.g. "0000:3b:00.0".
+std::optional<cl_device_pci_bus_info_khr> ParsePciAddress(
+    std::string_view text) {
+  const std::vector<std::string_view> fields = Split(text, ':');
+  if (fields.size() != 3) return std::nullopt;
+  const std::vector<std::string_view> slot = Split(fields[2], '.');
+  if (slot.size() != 2) return std::nullopt;
+  const std::optional<uint64_t> domain = ParseHex(fields[0], 8);
+  const std::optional<uint64_t> bus = ParseHex(fields[1], 2);
+  const std::optional<uint64_t> device = ParseHex(slot[0], 2);
+  const std::optional<uint64_t> function = ParseHex(slot[1], 1);
+  if (!domain || !bus || !device || *device > 0x1f || !function ||
+      *function > 7) {
+    return std::nullopt;
+  }
+  return cl_device_pci_bus_info_khr{
+      static_cast<cl_uint>(*domain), static_cast<cl_uint>(*bus),
+      static_cast<cl_uint>(*device), static_cast<cl_uint>(*function)};
+}
+
+using Uuid = std::array<cl_uchar, CL_UUID_SIZE_KHR>;
+
+// Two hexadecimal digits per byte, nothing between them.
+std::optional<Uuid> ParseUuid(std::string_view text) {
+  Uuid uuid;
+  if (text.size() != 2 * uuid.size()) return std::nullopt;
+  for (size_t i = 0; i < uuid.size(); ++i) {
+    const std::optional<uint64_t> byte = ParseHex(text.substr(2 * i, 2), 2);
+    if (!byte) return std::nullopt;
+    uuid[i] = static_cast<cl_uchar>(*byte);
+  }
+  return uuid;
+}
+
+// The setting `key` of device number `device`, parsed: nullopt when it is
+// unset or malformed.
+template <typename T>
+std::optional<T> ParsedSetting(int device, const char* key,
+                               std::optional<T> (*parse)(std::string_view)) {
+  const std::string name = DeviceVariable(device, key);
+  const std::optional<std::string> text = GetSetting(name);
+  if (!text) return std::nullopt;
+  std::optional<T> value = parse(*text);
+  if (!value) WarnMalformed(name, *text);
+  return value;
+}
+
+std::optional<cl_device_pci_bus_info_khr> PciBusInfo(int device) {
+  return ParsedSetting(device, KeyName(DeviceKey::kPciBus), ParsePciAddress);
+}
+
+std::optional<Uuid> DeviceUuid(int device) {
+  return ParsedSetting(device, KeyName(DeviceKey::kUuid), ParseUuid);
+}
+
+// The default list, with the extensions for the identity that the device's
+// PCI_BUS and UUID give it.
+std::string DefaultExtensions(int device) {
+  std::string extensions = kDefaultExtensions;
+  if (PciBusInfo(device)) extensions += " cl_khr_pci_bus_info";
+  if (DeviceUuid(device)) extensions += " cl_khr_device_uuid";
+  return extensions;
+}
+
+// Answers a query of a key that has no default: unset, the query fails as
+// one of a parameter that the device does not know.
+template <typename T>
+cl_int OptionalScalar(const std::optional<T>& value, const InfoOut& out) {
+  return value ? out.Scalar(*value) : CL_INVALID_VALUE;
 }
 
 }  // namespace
@@ -154,9 +238,12 @@ cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out) {
   constexpr uint64_t kMaxUlong = std::numeric_limits<cl_ulong>::max();
   switch (key) {
     case DeviceKey::kName:
-      return out.Text(GetEnv(name).value_or(kDefaultName));
-    case DeviceKey::kExtensions:
-      return out.Text(GetEnv(name).value_or(kDefaultExtensions));
+      return out.Text(GetSetting(name).value_or(kDefaultName));
+    case DeviceKey::kExtensions: {
+      // Explicit text is exact: it gains no identity extensions.
+      const std::optional<std::string> text = GetSetting(name);
+      return out.Text(text ? *text : DefaultExtensions(device));
+    }
     case DeviceKey::kMaxWorkGroupSize:
       return out.Scalar<size_t>(
           NumberSetting(name, kDefaultMaxWorkGroupSize, SIZE_MAX));
@@ -170,6 +257,10 @@ cl_int ConfiguredDeviceInfo(int device, DeviceKey key, const InfoOut& out) {
       return out.Scalar<cl_bool>(NumberSetting(name, CL_TRUE, kMaxUint));
     case DeviceKey::kGlobalMemSize:
       return GlobalMemSize(device, name, out);
+    case DeviceKey::kPciBus:
+      return OptionalScalar(PciBusInfo(device), out);
+    case DeviceKey::kUuid:
+      return OptionalScalar(DeviceUuid(device), out);
   }
   return CL_INVALID_VALUE;
 }
@@ -178,7 +269,7 @@ ProfilingClock ConfiguredClock(int device) {
   ProfilingClock clock;
   clock.slowdown = NumberSetting(DeviceVariable(device, "SLOWDOWN"), 1, 1000);
   const std::string name = DeviceVariable(device, "STUCK_CLOCK");
-  if (const std::optional<std::string> text = GetEnv(name)) {
+  if (const std::optional<std::string> text = GetSetting(name)) {
     const std::optional<std::vector<uint64_t>> times = ParseNumbers(*text);
     if (times && times->size() == 2) {
       clock.stuck = std::array<cl_ulong, 2>{(*times)[0], (*times)[1]};

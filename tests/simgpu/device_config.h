@@ -22,6 +22,8 @@ enum class DeviceKey {
   kCompilerAvailable,
   kExtensions,
   kGlobalMemSize,
+  kPciBus,
+  kUuid,
 };
 
 // The key that configures `param`, if one does.

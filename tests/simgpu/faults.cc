@@ -1,4 +1,5 @@
-// Faults injected into blocks before the kernel "Read" checks them.
+// Faults injected into blocks before the kernel "Read" checks them, and into
+// launches.
 
 #include "faults.h"
 
@@ -58,7 +59,7 @@ std::optional<WordFault> ParseFault(std::string_view entry, FaultKind kind) {
 }
 
 std::vector<WordFault> FaultSetting(const std::string& name, FaultKind kind) {
-  const std::optional<std::string> text = GetEnv(name);
+  const std::optional<std::string> text = GetSetting(name);
   if (!text || text->empty()) return {};
   std::vector<WordFault> faults;
   for (std::string_view entry : Split(*text, ',')) {
@@ -96,13 +97,50 @@ cl_int ApplyFaults(Queue& queue, const std::vector<WordFault>& faults) {
   return CL_SUCCESS;
 }
 
+// Whether the setting `name`, "kernel" or "kernel:N" (N from 1; "kernel"
+// means N=1), names the `count`-th launch of `kernel`.
+bool NamesLaunch(const std::string& name, const std::string& kernel,
+                 uint64_t count) {
+  const std::optional<std::string> text = GetSetting(name);
+  if (!text) return false;
+  const std::string_view setting = *text;
+  const size_t colon = setting.find(':');
+  uint64_t launch = 1;
+  if (colon != std::string_view::npos) {
+    const std::optional<uint64_t> number =
+        ParseNumber(setting.substr(colon + 1));
+    if (!number || *number == 0 || colon == 0) {
+      WarnMalformed(name, setting);
+      return false;
+    }
+    launch = *number;
+  }
+  return setting.substr(0, colon) == kernel && launch == count;
+}
+
+bool NamesLaunchOnDevice(const std::string& key, int device,
+                         const std::string& kernel, uint64_t count) {
+  return NamesLaunch("SIMGPU_" + key, kernel, count) ||
+         NamesLaunch(DeviceVariable(device, key), kernel, count);
+}
+
 }  // namespace
+
+LaunchFault ConfiguredLaunchFault(int device, const std::string& kernel,
+                                  uint64_t count) {
+  if (NamesLaunchOnDevice("FAIL_LAUNCH", device, kernel, count)) {
+    return LaunchFault::kFail;
+  }
+  if (NamesLaunchOnDevice("HANG_LAUNCH", device, kernel, count)) {
+    return LaunchFault::kHang;
+  }
+  return LaunchFault::kNone;
+}
 
 cl_int InjectFaultsBeforeRead(Queue& queue) {
   if (queue.write_pending.exchange(false)) {
-    const std::string device_faults = "SIMGPU_DEVICE" +
-                                      std::to_string(queue.device->index) +
-                                      "_BIT_FAULTS";
+    const std::string device_faults =
+        DeviceVariable(queue.device->index, "BIT_FAULTS");
     for (const std::string& name : {std::string("SIMGPU_BIT_FAULTS"),
                                     device_faults}) {
       const cl_int status =

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,12 +99,16 @@ struct Queue : Counted {
   Context* context;
   Device* device;
   std::atomic<bool> write_pending{false};  // "Write" ran since the last "Read".
-  std::atomic<bool> failed_launch{false};  // SIMGPU_FAIL_LAUNCH took effect.
+  std::mutex mutex;  // Guards the members below.
   // Launches whose event the application asked for, by kernel name, each
   // holding a reference to its event until the next clFinish logs its
   // profiled time.
-  std::mutex mutex;
   std::vector<std::pair<std::string, cl_event>> timed_launches;
+  // The number of launches so far of each kernel, by name.
+  std::map<std::string, uint64_t> launch_counts;
+  // The user event, never completed, that a hung launch waits for; nullptr
+  // until a launch hangs.
+  cl_event hang_gate = nullptr;
 };
 
 struct Program : Counted {

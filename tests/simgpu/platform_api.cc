@@ -19,7 +19,7 @@ constexpr uint64_t kMaxDevicesPerPlatform = 256;
 
 // SIMGPU_PLATFORMS: the number of devices of each platform, e.g. "2,1".
 std::vector<cl_uint> DeviceCounts() {
-  const std::optional<std::string> text = GetEnv(kPlatformsVariable);
+  const std::optional<std::string> text = GetSetting(kPlatformsVariable);
   if (!text) return {1};
   std::vector<cl_uint> counts;
   for (std::string_view field : Split(*text, ',')) {

@@ -29,7 +29,7 @@ bool BuildBroken() {
 // OpenCL C version, as drivers without OpenCL C 2.0 may; CL_SUCCESS unless
 // set.
 cl_int ClStdRefusal(const char* options) {
-  const std::optional<std::string> text = GetEnv("SIMGPU_REFUSE_CL_STD");
+  const std::optional<std::string> text = GetSetting("SIMGPU_REFUSE_CL_STD");
   if (!text || options == nullptr ||
       std::string_view(options).find("-cl-std=") == std::string_view::npos) {
     return CL_SUCCESS;

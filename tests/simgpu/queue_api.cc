@@ -175,6 +175,27 @@ cl_int CL_API_CALL Finish(cl_command_queue queue) {
   return status;
 }
 
+// The number of this launch of `kernel` on the queue, from 1.
+uint64_t CountLaunch(Queue& queue, const std::string& kernel) {
+  const std::lock_guard<std::mutex> lock(queue.mutex);
+  return ++queue.launch_counts[kernel];
+}
+
+// Makes what is enqueued next never run, as if a kernel had hung the device:
+// it comes after a barrier that waits for the queue's hang gate, a user event
+// that is never completed, so every wait for it blocks (in PoCL, sleeping)
+// until the process is killed.
+cl_int HangQueue(Queue& queue) {
+  const std::lock_guard<std::mutex> lock(queue.mutex);
+  if (queue.hang_gate == nullptr) {
+    cl_int status = CL_SUCCESS;
+    queue.hang_gate = PoclApi().clCreateUserEvent(queue.context->pocl, &status);
+    if (queue.hang_gate == nullptr) return status;
+  }
+  return PoclApi().clEnqueueBarrierWithWaitList(queue.pocl, 1, &queue.hang_gate,
+                                                nullptr);
+}
+
 // Launches of the kernels named "Write" and "Read" drive fault injection.
 cl_int CL_API_CALL
 EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
@@ -186,12 +207,16 @@ EnqueueNDRangeKernel(cl_command_queue queue, cl_kernel kernel, cl_uint work_dim,
   const Kernel* own_kernel = Unwrap<Kernel>(kernel);
   if (own_kernel == nullptr) return CL_INVALID_KERNEL;
   if (own_kernel->program->context != own->context) return CL_INVALID_CONTEXT;
-  if (GetEnv("SIMGPU_FAIL_LAUNCH") == own_kernel->name &&
-      !own->failed_launch.exchange(true)) {
-    return CL_OUT_OF_RESOURCES;
-  }
+  const LaunchFault fault =
+      ConfiguredLaunchFault(own->device->index, own_kernel->name,
+                            CountLaunch(*own, own_kernel->name));
+  if (fault == LaunchFault::kFail) return CL_OUT_OF_RESOURCES;
   if (own_kernel->name == "Read") {
     const cl_int status = InjectFaultsBeforeRead(*own);
+    if (status != CL_SUCCESS) return status;
+  }
+  if (fault == LaunchFault::kHang) {
+    const cl_int status = HangQueue(*own);
     if (status != CL_SUCCESS) return status;
   }
   const cl_int status = PoclApi().clEnqueueNDRangeKernel(
@@ -222,6 +247,7 @@ void Destroy(Queue* queue) {
     PoclApi().clReleaseEvent(launch.second);
   }
   PoclApi().clReleaseCommandQueue(queue->pocl);
+  if (queue->hang_gate != nullptr) PoclApi().clReleaseEvent(queue->hang_gate);
   Release(queue->context);
   delete queue;
 }

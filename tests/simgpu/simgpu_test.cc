@@ -1,5 +1,7 @@
 // Checks the simulated GPU platform through the OpenCL ICD loader.
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -9,6 +11,7 @@
 #include <CL/opencl.hpp>
 #include <gtest/gtest.h>
 
+#include "process_runner.h"
 #include "temp_folder.h"
 
 namespace {
@@ -55,6 +58,23 @@ std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   return lines;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+// Runs simgpu_probe (see simgpu_probe.cc) in a fresh process, with the
+// environment entries given.
+vramcheck::test_support::ProcessResult RunProbe(
+    const std::vector<std::string>& args,
+    const std::vector<std::string>& environment) {
+  std::vector<std::string> argv = {SIMGPU_PROBE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  vramcheck::test_support::ProcessOptions options;
+  options.environment = environment;
+  options.timeout = std::chrono::seconds(30);
+  return vramcheck::test_support::RunProcess(argv, options);
 }
 
 TEST(SimGpuPlatformTest, PresentsConfiguredTopology) {
@@ -146,6 +166,122 @@ TEST(SimGpuDeviceTest, FailsConfiguredQueryAndChecksSizes) {
   EXPECT_EQ(size, sizeof("Simulated GPU"));
 }
 
+TEST(SimGpuDeviceTest, ReportsIdentityOnlyWhenConfigured) {
+  const cl::Device device = Device2();
+  cl_device_pci_bus_info_khr pci{};
+  std::array<cl_uchar, CL_UUID_SIZE_KHR> uuid{};
+  EXPECT_EQ(clGetDeviceInfo(device(), CL_DEVICE_PCI_BUS_INFO_KHR, sizeof(pci),
+                            &pci, nullptr),
+            CL_INVALID_VALUE);
+  EXPECT_EQ(clGetDeviceInfo(device(), CL_DEVICE_UUID_KHR, uuid.size(),
+                            uuid.data(), nullptr),
+            CL_INVALID_VALUE);
+  const std::string plain = device.getInfo<CL_DEVICE_EXTENSIONS>();
+  EXPECT_EQ(plain.find("cl_khr_pci_bus_info"), std::string::npos);
+  EXPECT_EQ(plain.find("cl_khr_device_uuid"), std::string::npos);
+
+  const ScopedEnv bus("SIMGPU_DEVICE2_PCI_BUS", "0001:3b:1f.7");
+  const ScopedEnv id("SIMGPU_DEVICE2_UUID", "00112233445566778899aAbBcCdDeEfF");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_EXTENSIONS>(),
+            plain + " cl_khr_pci_bus_info cl_khr_device_uuid");
+  size_t size = 0;
+  ASSERT_EQ(clGetDeviceInfo(device(), CL_DEVICE_PCI_BUS_INFO_KHR, sizeof(pci),
+                            &pci, &size),
+            CL_SUCCESS);
+  EXPECT_EQ(size, sizeof(pci));
+  EXPECT_EQ(pci.pci_domain, 1u);
+  EXPECT_EQ(pci.pci_bus, 0x3bu);
+  EXPECT_EQ(pci.pci_device, 0x1fu);
+  EXPECT_EQ(pci.pci_function, 7u);
+  ASSERT_EQ(clGetDeviceInfo(device(), CL_DEVICE_UUID_KHR, uuid.size(),
+                            uuid.data(), &size),
+            CL_SUCCESS);
+  EXPECT_EQ(size, size_t{CL_UUID_SIZE_KHR});
+  EXPECT_EQ(uuid, (std::array<cl_uchar, CL_UUID_SIZE_KHR>{
+                      0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+                      0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}));
+  {
+    // Explicit extensions are exact.
+    const ScopedEnv extensions("SIMGPU_DEVICE2_EXTENSIONS", "cl_khr_fp64");
+    EXPECT_EQ(device.getInfo<CL_DEVICE_EXTENSIONS>(), "cl_khr_fp64");
+  }
+  for (const char* malformed :
+       {"3b:00.0", "0000:3b:20.0", "0000:3b:00.8", "0000:13b:00.0",
+        "0x00:3b:00.0", "0000:3b:00", "0000:3b:00.0 "}) {
+    const ScopedEnv bad_bus("SIMGPU_DEVICE2_PCI_BUS", malformed);
+    EXPECT_EQ(clGetDeviceInfo(device(), CL_DEVICE_PCI_BUS_INFO_KHR, sizeof(pci),
+                              &pci, nullptr),
+              CL_INVALID_VALUE)
+        << malformed;
+    EXPECT_EQ(
+        device.getInfo<CL_DEVICE_EXTENSIONS>().find("cl_khr_pci_bus_info"),
+        std::string::npos)
+        << malformed;
+  }
+  for (const char* malformed :
+       {"00112233445566778899aabbccddeef", "00112233445566778899aabbccddeeff0",
+        "0011223344556677-8899aabbccddeef",
+        "0x112233445566778899aabbccddeeff"}) {
+    const ScopedEnv bad_id("SIMGPU_DEVICE2_UUID", malformed);
+    EXPECT_EQ(clGetDeviceInfo(device(), CL_DEVICE_UUID_KHR, uuid.size(),
+                              uuid.data(), nullptr),
+              CL_INVALID_VALUE)
+        << malformed;
+  }
+}
+
+TEST(SimGpuConfigFileTest, FileOverridesEnvironmentAndIsReadAfresh) {
+  const vramcheck::test_support::TempFolder folder;
+  const std::string path = folder.File("simgpu.conf");
+  const cl::Device device = Device2();
+  const ScopedEnv config("SIMGPU_CONFIG_FILE", path);
+  const ScopedEnv name("SIMGPU_DEVICE2_NAME", "From environment");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_NAME>(), "From environment");
+  WriteFile(path,
+            "\nSIMGPU_DEVICE2_NAME=From file  \n\n"
+            "SIMGPU_DEVICE2_MAX_WORK_GROUP_SIZE=64\n");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_NAME>(), "From file  ");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_MAX_WORK_GROUP_SIZE>(), 64u);
+  WriteFile(path, "SIMGPU_DEVICE2_NAME=First\nSIMGPU_DEVICE2_NAME=Last=1");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_NAME>(), "Last=1");
+  EXPECT_EQ(device.getInfo<CL_DEVICE_MAX_WORK_GROUP_SIZE>(), 1024u);
+  std::remove(path.c_str());
+  EXPECT_EQ(device.getInfo<CL_DEVICE_NAME>(), "From environment");
+}
+
+TEST(SimGpuConfigFileTest, LaterProcessSeesChangedDevices) {
+  const vramcheck::test_support::TempFolder folder;
+  const std::string path = folder.File("simgpu.conf");
+  const std::vector<std::string> environment = {"SIMGPU_PLATFORMS=3",
+                                                "SIMGPU_CONFIG_FILE=" + path};
+  auto listed = RunProbe({"list"}, environment);
+  EXPECT_EQ(listed.out, "0 Simulated GPU\n1 Simulated GPU\n2 Simulated GPU\n")
+      << listed.err;
+  WriteFile(path, "SIMGPU_PLATFORMS=2\nSIMGPU_DEVICE1_NAME=Other card\n");
+  listed = RunProbe({"list"}, environment);
+  EXPECT_EQ(listed.out, "0 Simulated GPU\n1 Other card\n") << listed.err;
+  EXPECT_EQ(listed.exit_status, 0);
+}
+
+// A hung launch never completes, nor does anything after it on its queue:
+// the probe's wait for the launches does not return.
+TEST(SimGpuHangTest, HungLaunchBlocksWaitsWithoutSpinning) {
+  const std::vector<std::string> environment = {"SIMGPU_PLATFORMS=2",
+                                                "SIMGPU_HANG_LAUNCH=Read:2"};
+  for (const char* wait : {"finish", "event"}) {
+    const auto hung = RunProbe({"launch", "0", "3", wait}, environment);
+    EXPECT_EQ(hung.out, "hung after 1 launches, idle\n") << wait << hung.err;
+    EXPECT_EQ(hung.exit_status, 3) << wait;
+  }
+  const std::vector<std::string> on_device1 = {
+      "SIMGPU_PLATFORMS=2", "SIMGPU_DEVICE1_HANG_LAUNCH=Read:3"};
+  auto run = RunProbe({"launch", "1", "3", "event"}, on_device1);
+  EXPECT_EQ(run.out, "hung after 2 launches, idle\n") << run.err;
+  run = RunProbe({"launch", "0", "3", "event"}, on_device1);
+  EXPECT_EQ(run.out, "finished\n") << run.err;
+  EXPECT_EQ(run.exit_status, 0);
+}
+
 class SimGpuMemoryTest : public ::testing::Test {
  protected:
   SimGpuMemoryTest()
@@ -163,6 +299,19 @@ class SimGpuMemoryTest : public ::testing::Test {
     queue_.enqueueNDRangeKernel(kernel, cl::NullRange,
                                 cl::NDRange(kBlockSize / sizeof(cl_uint)));
     queue_.finish();
+  }
+
+  // Launches `name` on a small buffer and waits: the launch's status.
+  cl_int LaunchSmall(const char* name, const cl::CommandQueue& queue) {
+    const cl::Buffer buffer(context_, CL_MEM_READ_WRITE, 64);
+    cl::Kernel kernel(program_, name);
+    kernel.setArg(0, buffer);
+    if (std::string(name) == "Write") kernel.setArg(1, kPattern);
+    const size_t size = 16;
+    const cl_int status = clEnqueueNDRangeKernel(
+        queue(), kernel(), 1, nullptr, &size, nullptr, 0, nullptr, nullptr);
+    queue.finish();
+    return status;
   }
 
   std::vector<cl_uint> Words(const cl::Buffer& block) {
@@ -200,6 +349,38 @@ TEST_F(SimGpuMemoryTest, InjectsBitFaultsOncePerPassAndStuckBitsAlways) {
   words = Words(block);
   EXPECT_EQ(words[16], kPattern ^ 0x1);
   EXPECT_EQ(words[32], 0xA5A5A5A6);
+}
+
+// Launches of each kernel are counted on each queue, failed ones too.
+TEST_F(SimGpuMemoryTest, FailsConfiguredLaunchOfEachQueue) {
+  {
+    const ScopedEnv fail("SIMGPU_FAIL_LAUNCH", "Read");
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_OUT_OF_RESOURCES);
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_SUCCESS);
+  }
+  {
+    const ScopedEnv fail("SIMGPU_FAIL_LAUNCH", "Write:3");
+    EXPECT_EQ(LaunchSmall("Write", queue_), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Write", queue_), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Write", queue_), CL_OUT_OF_RESOURCES);
+    EXPECT_EQ(LaunchSmall("Write", queue_), CL_SUCCESS);
+    const cl::CommandQueue other(context_, device_);
+    EXPECT_EQ(LaunchSmall("Write", other), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Write", other), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Write", other), CL_OUT_OF_RESOURCES);
+  }
+  {
+    const ScopedEnv elsewhere("SIMGPU_DEVICE0_FAIL_LAUNCH", "Read:4");
+    const ScopedEnv here("SIMGPU_DEVICE2_FAIL_LAUNCH", "Read:5");
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_SUCCESS);
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_OUT_OF_RESOURCES);
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_SUCCESS);
+  }
+  for (const char* malformed : {"Read:0", "Read:x", ":6", "Read:6:1"}) {
+    const ScopedEnv fail("SIMGPU_FAIL_LAUNCH", malformed);
+    EXPECT_EQ(LaunchSmall("Read", queue_), CL_SUCCESS) << malformed;
+  }
 }
 
 TEST_F(SimGpuMemoryTest, BrokenBuildFailsWithLog) {
