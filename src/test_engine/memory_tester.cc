@@ -40,20 +40,24 @@ float BlockBandwidth(std::uint64_t elapsed_ns) {
 }
 
 std::uint64_t TimedLaunchNs(const cl::CommandQueue& queue,
-                            const cl::Kernel& kernel) {
+                            const cl::Kernel& kernel, std::uint64_t* host_ns) {
   cl::Event event;
   const auto host_start = std::chrono::steady_clock::now();
   queue.enqueueNDRangeKernel(kernel, kLaunchOffset, kLaunchGlobal,
                              kLaunchLocal, nullptr, &event);
   queue.finish();
-  const auto host_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now() - host_start);
+  const auto host_time =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now() - host_start);
+  if (host_ns != nullptr) {
+    *host_ns = static_cast<std::uint64_t>(host_time.count());
+  }
   const cl_ulong end = event.getProfilingInfo<CL_PROFILING_COMMAND_END>();
   const cl_ulong start = event.getProfilingInfo<CL_PROFILING_COMMAND_START>();
   // Some drivers' profiling clocks report the same, reversed or zero times
   // for every launch; the host's clock around the launch then stands in.
   if (end <= start || end - start < kShortestBlockNs) {
-    return static_cast<std::uint64_t>(host_ns.count());
+    return static_cast<std::uint64_t>(host_time.count());
   }
   return end - start;
 }
@@ -119,7 +123,8 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
                          std::vector<float>& write_speeds,
                          std::vector<float>& read_speeds,
                          std::uint32_t iteration,
-                         const std::stop_token& cancel_token) {
+                         const std::stop_token& cancel_token,
+                         const BlockObserver& observer) {
   const std::uint32_t calc_param = CalcParam(iteration);
   if (!prepared_) return false;
   ClearAll(word_errors, bit_errors, write_speeds, read_speeds);
@@ -131,28 +136,39 @@ bool MemoryTest::RunPass(std::vector<std::uint32_t>& word_errors,
     return true;
   };
 
+  const auto tell = [&](BlockReport report) {
+    if (observer) observer(report);
+  };
+  std::uint64_t host_ns = 0;
+  std::uint32_t index = 0;
   for (const cl::Buffer& block : blocks_) {
     if (stopped()) return false;
     write_kernel_.setArg(0, block);
     write_kernel_.setArg(1, calc_param);
-    write_speeds.push_back(
-        BlockBandwidth(TimedLaunchNs(queue_, write_kernel_)));
+    const std::uint64_t device_ns =
+        TimedLaunchNs(queue_, write_kernel_, &host_ns);
+    write_speeds.push_back(BlockBandwidth(device_ns));
+    tell({BlockReport::Kernel::kWrite, index++, device_ns, host_ns, 0, 0});
   }
 
   // Counts left from an earlier pass must not reach the first block's entry.
   TakeCounters(CL_MAP_WRITE);
 
+  index = 0;
   for (const cl::Buffer& block : blocks_) {
     if (stopped()) return false;
     read_kernel_.setArg(0, error_counters_);
     read_kernel_.setArg(1, block);
     read_kernel_.setArg(2, calc_param);
     read_kernel_.setArg(3, iteration);
-    read_speeds.push_back(
-        BlockBandwidth(TimedLaunchNs(queue_, read_kernel_)));
+    const std::uint64_t device_ns =
+        TimedLaunchNs(queue_, read_kernel_, &host_ns);
+    read_speeds.push_back(BlockBandwidth(device_ns));
     const auto [words, bits] = TakeCounters(CL_MAP_READ | CL_MAP_WRITE);
     word_errors.push_back(words);
     bit_errors.push_back(bits);
+    tell({BlockReport::Kernel::kRead, index++, device_ns, host_ns, words,
+          bits});
   }
   return true;
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <stop_token>
 #include <vector>
@@ -27,9 +28,22 @@ float BlockBandwidth(std::uint64_t elapsed_ns);
 // nanoseconds. Where that is not above 0 or under 4000 ns, which no memory
 // can be fast enough for, the driver's clock is broken and the launch's time
 // on the host's steady clock, from enqueueing to the end of the wait, is
-// returned instead.
+// returned instead. That host time also goes to `host_ns`, where given.
 std::uint64_t TimedLaunchNs(const cl::CommandQueue& queue,
-                            const cl::Kernel& kernel);
+                            const cl::Kernel& kernel,
+                            std::uint64_t* host_ns = nullptr);
+
+// What one launch over one block gave, told as soon as it has finished.
+struct BlockReport {
+  enum class Kernel { kWrite, kRead };
+  Kernel kernel;
+  std::uint32_t block;        // from 0, in block order
+  std::uint64_t device_ns;    // as TimedLaunchNs returns it
+  std::uint64_t host_ns;      // enqueueing to the end of the wait
+  std::uint32_t word_errors;  // Read only; 0 for Write
+  std::uint32_t bit_errors;   // Read only; 0 for Write
+};
+using BlockObserver = std::function<void(const BlockReport&)>;
 
 // Owns every OpenCL object of a test on one device: a context, a profiling
 // queue, the kernels "Write" and "Read", the two-word error counter buffer
@@ -59,12 +73,15 @@ class MemoryTest {
   // verifies every block. Fills the four sequences with one entry per block,
   // in block order. Returns false, touching nothing, when not prepared, and
   // false with all four sequences empty when `cancel_token` shows a stop
-  // request at a block boundary. OpenCL failures throw cl::Error.
+  // request at a block boundary. OpenCL failures throw cl::Error. Where
+  // given, `observer` is told of every launch as soon as it has finished,
+  // also of those in a pass that a stop or a failure ends.
   bool RunPass(std::vector<std::uint32_t>& word_errors,
                std::vector<std::uint32_t>& bit_errors,
                std::vector<float>& write_speeds,
                std::vector<float>& read_speeds, std::uint32_t iteration,
-               const std::stop_token& cancel_token);
+               const std::stop_token& cancel_token,
+               const BlockObserver& observer = nullptr);
 
  private:
   // Maps the error counters with `flags`, zeroes both words and enqueues the
