@@ -1,6 +1,9 @@
 #include "record.h"
 
 #include <charconv>
+#include <cmath>
+#include <locale>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -199,12 +202,14 @@ std::optional<std::pair<double, double>> Bandwidth(const ResultRecord& r) {
   if (r.legacy) {
     double write = 0;
     double read = 0;
+    // Figures as 1.2.0 wrote them, "1.05", whatever the locale; "inf"
+    // and "nan" are none.
     const auto number = [](const std::string& text, double& value) {
-      const auto [end, error] =
-          std::from_chars(text.data(), text.data() + text.size(), value);
-      return !text.empty() && error == std::errc() &&
-             end == text.data() + text.size() && text != "inf" &&
-             text != "nan";
+      std::istringstream in(text);
+      in.imbue(std::locale::classic());
+      in >> std::noskipws >> value;
+      return !text.empty() && in && in.peek() == EOF &&
+             std::isfinite(value);
     };
     if (!number(r.legacy_write, write) || !number(r.legacy_read, read)) {
       return std::nullopt;

@@ -1,5 +1,6 @@
 # Installs the build into an empty folder and checks that exactly the
-# program, its manual page, the README and the licence arrive.
+# programs, their manual pages, the benchmark that gpu-check runs, the job
+# array's sbatch file, the README and the licence arrive.
 # Arguments: -DBUILD=<build folder> -DPREFIX=<staging folder>.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
@@ -11,10 +12,14 @@ file(GLOB_RECURSE installed RELATIVE ${PREFIX} LIST_DIRECTORIES false
      ${PREFIX}/*)
 list(SORT installed)
 set(expected
+  bin/gpu-check
   bin/vramcheck
+  libexec/vramcheck/vramcheck_bench
   share/doc/vramcheck/LICENSE
   share/doc/vramcheck/README.md
-  share/man/man1/vramcheck.1.gz)
+  share/man/man1/gpu-check.1.gz
+  share/man/man1/vramcheck.1.gz
+  share/vramcheck/vramcheck-array.sbatch)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed:\n  ${installed}\nexpected:\n  ${expected}")
 endif()

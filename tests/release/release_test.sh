@@ -11,7 +11,8 @@
 #   archive_runs    the x86_64 archive's program runs where it is unpacked
 #   aarch64_runs    the aarch64 programs, under qemu-aarch64 on a Debian 11
 #                   arm64 tree, list the simulated GPU built for arm64
-#                   (SIMGPU_AARCH64) and refuse 0 blocks with the limit
+#                   (SIMGPU_AARCH64) and refuse 0 blocks with the limit;
+#                   gpu-check starts
 #   lintian         lintian reports no error and no warning on either package
 #   debian11        the amd64 package installs in a fresh Debian 11 root and
 #                   its program gives the -1001 line there, then "Device not
@@ -31,8 +32,9 @@
 #                   files skip)
 # or on the amd64 Debian package installed on this machine:
 #   install         apt-get installs it, every file in place
-#   installed_runs  /usr/bin/vramcheck runs
-#   manual          man finds its manual page
+#   installed_runs  /usr/bin/vramcheck runs, and /usr/bin/gpu-check checks
+#                   the simulated GPU clean
+#   manual          man finds the manual pages
 #   remove          purging it leaves none of its files
 # A program "runs" when it reaches its first status line on the simulated
 # GPU registered in the folder VENDORS. Installing needs root and never
@@ -82,7 +84,7 @@ scripts/build-windows >/out/build.log 2>&1 &&
 echo $? >/out/status
 INSIDE
   "${throwaway_root[@]}" --variant=apt \
-    --include=cmake,make,g++,ocl-icd-opencl-dev,opencl-c-headers,opencl-clhpp-headers,libfmt-dev,libgtest-dev,pocl-opencl-icd,mesa-opencl-icd,mandoc,groff-base,g++-mingw-w64-x86-64-posix,wine64,tmux \
+    --include=cmake,make,g++,ocl-icd-opencl-dev,opencl-c-headers,opencl-clhpp-headers,libfmt-dev,nlohmann-json3-dev,libgtest-dev,pocl-opencl-icd,mesa-opencl-icd,mandoc,groff-base,g++-mingw-w64-x86-64-posix,wine64,tmux \
     --customize-hook='mkdir "$1/src" "$1/out"' \
     --customize-hook="tar-in '$work/source.tar' /src" \
     --customize-hook="copy-in '$work/quick-tests.sh' /" \
@@ -142,13 +144,15 @@ RunsToFirstStatusLine() {
 }
 
 # The unpacked folder of the archive for ARCH, after checking that it holds
-# exactly the program, its manual page, the README and the licence.
+# exactly the programs, their manual pages, the benchmark, the job array's
+# sbatch file, the README and the licence.
 Unpack() {
   local archive=("$dist"/vramcheck-*-linux-"$1".tar.gz) top
   top=$(basename "${archive[0]}" .tar.gz)
   tar -xzf "${archive[0]}" -C "$work"
   diff <(cd "$work" && find "./$top" -type f | sort) \
-    <(printf "./$top/%s\n" LICENSE README.md vramcheck vramcheck.1) >&2 ||
+    <(printf "./$top/%s\n" LICENSE README.md gpu-check gpu-check.1 \
+      vramcheck vramcheck-array.sbatch vramcheck.1 vramcheck_bench) >&2 ||
     return 1
   echo "$work/$top"
 }
@@ -195,8 +199,10 @@ case $check in
   portable)
     for arch in x86_64 aarch64; do
       folder=$dist/gpu-check-linux-$arch
-      for file in "$(Unpack "$arch")/vramcheck" "$folder/vramcheck" \
-          "$folder/vramcheck_bench" "$folder/libOpenCL.so.1"; do
+      unpacked=$(Unpack "$arch")
+      for file in "$unpacked/vramcheck" "$unpacked/gpu-check" \
+          "$folder/vramcheck" "$folder/gpu-check" "$folder/vramcheck_bench" \
+          "$folder/libOpenCL.so.1"; do
         echo "$file:"
         IsFor "$file" "$arch"
         needed=$(objdump -p "$file" | awk '$1 == "NEEDED" { print $2 }')
@@ -239,6 +245,12 @@ How many memory blocks will you test? (max: 8 blocks)
 DIALOGUE
       diff - "$work/stderr" <<<"Invalid memory blocks number."
       ((status == 1))
+    done
+    # gpu-check starts, with the folder's loader beside it.
+    for program in "$(Unpack aarch64)/gpu-check" \
+        "$dist/gpu-check-linux-aarch64/gpu-check"; do
+      LD_LIBRARY_PATH=$dist/gpu-check-linux-aarch64 qemu-aarch64 \
+        -L "$work/tree" "$program" --version | grep -x 'gpu-check [0-9.]*'
     done
     ;;
   lintian)
@@ -317,9 +329,17 @@ DIALOGUE
     ;;&
   installed_runs)
     RunsToFirstStatusLine /usr/bin/vramcheck
+    # gpu-check finds the benchmark that the package put in libexec.
+    if ! OCL_ICD_VENDORS=$vendors GPU_CHECK_SECONDS=2 /usr/bin/gpu-check \
+        "$work/check" >"$work/check.log" 2>&1; then
+      cat "$work/check.log"
+      exit 1
+    fi
     ;;
   manual)
-    [[ $(man -w vramcheck) == /usr/share/man/man1/vramcheck.1.gz ]]
+    for page in vramcheck gpu-check; do
+      [[ $(man -w "$page") == "/usr/share/man/man1/$page.1.gz" ]]
+    done
     ;;
   remove)
     "${apt_get[@]}" purge vramcheck >/dev/null
