@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +37,13 @@ void OnSignal(int signal) {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-// In a new child: its own process group, the signals as a program expects
-// them.
-void BecomeChild() {
+// In a new child of `parent`: its own process group, the signals as a
+// program expects them, and an end of its own where the supervisor is
+// killed.
+void BecomeChild(pid_t parent) {
   setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   for (const int signal : kCaught) sigaction(signal, &action, nullptr);
@@ -52,6 +56,7 @@ Subprocess Fork(const std::function<void(int write_fd)>& in_child) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) ThrowErrno("pipe2");
   std::fflush(nullptr);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     close(fds[0]);
@@ -60,7 +65,7 @@ Subprocess Fork(const std::function<void(int write_fd)>& in_child) {
   }
   if (pid == 0) {
     close(fds[0]);
-    BecomeChild();
+    BecomeChild(parent);
     in_child(fds[1]);
     _exit(127);
   }
