@@ -122,7 +122,9 @@ std::vector<std::string> MissingTasks(const std::string& job,
   std::vector<std::string> lines;
   std::optional<std::uint64_t> first;
   std::uint64_t last = 0;
-  for (std::uint64_t task = a.min; task <= a.max; task += a.step) {
+  // Counted, not stepped up to the end, which may be the largest number.
+  for (std::uint64_t i = 0; i < a.count; ++i) {
+    const std::uint64_t task = a.min + i * a.step;
     if (present.count(task) == 0) {
       if (!first) first = task;
       last = task;

@@ -54,7 +54,9 @@ std::optional<std::uint64_t> ParseMinutes(std::string_view text) {
     scale /= 10;
   }
   if (millionths == 0) return std::nullopt;
-  return (millionths * 60 + 999999) / 1000000;
+  const std::uint64_t seconds = (millionths * 60 + 999999) / 1000000;
+  if (seconds > kYearSeconds) return std::nullopt;
+  return seconds;
 }
 
 std::optional<std::vector<std::uint32_t>> ParseDevices(std::string_view text,

@@ -1,0 +1,279 @@
+// Result records, their rows, and the collector that merges them.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <locale>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "collect.h"
+#include "record.h"
+#include "temp_folder.h"
+
+namespace vramcheck::fleet {
+namespace {
+
+using test_support::TempFolder;
+
+constexpr char kLegacyRow[] =
+    "4711\t3\t8\tnode7\t1\t2\tNVIDIA A100\t300/316\t3.0\t1200.50\t1300.25\t0\t"
+    "clean\t";
+
+ResultRecord Record(const std::string& job, std::uint64_t task,
+                    Verdict verdict = Verdict::kClean, double gibs = 10) {
+  ResultRecord r;
+  r.job = job;
+  r.task = task;
+  r.array = {task, task, 1, 1};
+  r.host = "node1";
+  r.device = 0;
+  r.gpu = "-";
+  r.identity.name = "Card";
+  r.blocks = r.max_blocks = 7;
+  r.seconds = 90;
+  r.passes = {{1, gibs, gibs, 0, 0}, {1, gibs, gibs, 0, 0}};
+  r.verdict = verdict;
+  return r;
+}
+
+TEST(ResultRecordTest, JsonLineKeepsEveryByteOfTextsAndReplacesInvalidUtf8) {
+  std::string name;
+  for (char c = 0x01; c < 0x20; ++c) name += c;
+  name += "\x7f\"quoted\" back\\slash";
+  ResultRecord r = Record("job\n1", 5);
+  r.identity = {name + "\xff\xc3", "vendor\t", "driver", 1ull << 40,
+                "0000:3b:00.0", std::string(32, 'a')};
+  r.error_blocks = {{2, 3, 4, 5}};
+  r.word_errors = 4;
+  r.bit_errors = 5;
+  r.verdict = Verdict::kErrors;
+  r.message = "then interrupted by SIGTERM";
+  const std::string line = ToJsonLine(r);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  const ResultRecord back = FromJsonLine(line);
+  EXPECT_EQ(back.identity.name, name + "\xef\xbf\xbd\xef\xbf\xbd");
+  EXPECT_EQ(back.error_blocks.size(), 1u);
+  EXPECT_EQ(ToJsonLine(back), line);
+  EXPECT_THROW(FromJsonLine("{}"), std::exception);
+  std::string other_verdict = line;
+  other_verdict.replace(other_verdict.find("\"errors\""), 8, "\"84\"");
+  EXPECT_THROW(FromJsonLine(other_verdict), std::exception);
+}
+
+TEST(ResultRecordTest, RowsHoldNoSeparatorFromDriversOrHosts) {
+  ResultRecord r = Record("j\x1fob", 0);
+  r.host = "no\tde\r\n";
+  r.gpu = "0\x1f" "1";
+  r.identity.name = "Card\x1f\t\nX\x7f";
+  r.message = "line\nend";
+  const std::vector<std::string> cells = RowCells(r);
+  ASSERT_EQ(cells.size(), 13u);
+  for (const std::string& cell : cells) {
+    EXPECT_EQ(cell.find_first_of("\t\r\n\x1f\x7f"), std::string::npos) << cell;
+  }
+  EXPECT_EQ(cells[5], "Card   X ");
+  EXPECT_EQ(cells[12], "line end");
+  EXPECT_EQ(cells[11], "clean");
+  const std::string line = RowLine(r);
+  EXPECT_EQ(line.find_first_of("\r\n\x1f"), std::string::npos);
+  // The row reads back as what it says, its verdict in its column.
+  const auto back = FromLegacyRow(line);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->verdict, Verdict::kClean);
+  EXPECT_EQ(back->identity.name, cells[5]);
+  EXPECT_EQ(back->legacy_write, "10.00");
+}
+
+TEST(ResultRecordTest, ReadsOnlyWhole120Rows) {
+  const auto r = FromLegacyRow(kLegacyRow);
+  ASSERT_TRUE(r);
+  EXPECT_TRUE(r->legacy);
+  EXPECT_EQ(r->array.max, 7u);
+  EXPECT_EQ(RowCells(*r),
+            (std::vector<std::string>{"4711", "3", "node7", "1", "2",
+                                      "NVIDIA A100", "300/316", "3.0",
+                                      "1200.50", "1300.25", "0", "clean",
+                                      ""}));
+  EXPECT_EQ(Bandwidth(*r), (std::pair{1200.5, 1300.25}));
+  const std::string row = kLegacyRow;
+  for (const std::string& bad :
+       {row + "\textra", row.substr(0, row.rfind('\t')), std::string(""),
+        row.substr(0, row.find("clean")) + "84\t",
+        "4711\tx" + row.substr(row.find('\t', 5)), std::string("a,b,c")}) {
+    EXPECT_FALSE(FromLegacyRow(bad)) << bad;
+  }
+}
+
+TEST(ResultRecordTest, FiguresIgnoreTheLocale) {
+  std::locale german;
+  try {
+    german = std::locale("de_DE.UTF-8");
+  } catch (const std::runtime_error&) {
+    GTEST_SKIP() << "the locale de_DE.UTF-8 is not installed";
+  }
+  const std::locale old = std::locale::global(german);
+  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  ResultRecord r = Record("1", 0, Verdict::kClean, 1234.5);
+  r.word_errors = 1234567;
+  const std::vector<std::string> cells = RowCells(r);
+  const std::string line = ToJsonLine(r);
+  std::locale::global(old);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(cells[7], "1.5");
+  EXPECT_EQ(cells[8], "1234.50");
+  EXPECT_EQ(cells[10], "1234567");
+  EXPECT_NE(line.find("1234.5"), std::string::npos) << line;
+}
+
+TEST(CollectorTest, MissingTasksOfSteppedArraysAndRuns) {
+  const ArraySpec stepped{0, 10, 2, 6};
+  EXPECT_EQ(MissingTasks("9", stepped, {0, 2, 4, 6, 10}),
+            (std::vector<std::string>{"job 9: task 8 left no row"}));
+  EXPECT_EQ(MissingTasks("9", stepped, {0, 2, 10}),
+            (std::vector<std::string>{"job 9: tasks 4-8:2 left no row"}));
+  EXPECT_EQ(MissingTasks("9", stepped, {0, 1, 2, 3, 4, 5, 6, 8, 10}),
+            std::vector<std::string>{});
+  EXPECT_EQ(MissingTasks("9", {0, 9, 1, 10}, {0, 5, 9}),
+            (std::vector<std::string>{"job 9: tasks 1-4 left no row",
+                                      "job 9: tasks 6-8 left no row"}));
+  EXPECT_EQ(MissingTasks("9", {3, 3, 1, 1}, {}),
+            (std::vector<std::string>{"job 9: task 3 left no row"}));
+}
+
+TEST(CollectorTest, ImplausibleArraysAreRefusedInOneLineAtOnce) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::uint64_t kTop = UINT64_MAX;
+  for (const ArraySpec& array :
+       {ArraySpec{0, 9999999, 1, 10000000}, ArraySpec{0, 10, 2, 5},
+        ArraySpec{5, 4, 1, 1},
+        ArraySpec{0, 10, 0, 11}, ArraySpec{0, kTop, 1, 10}}) {
+    const auto lines = MissingTasks("9", array, {});
+    ASSERT_EQ(lines.size(), 1u) << array.count;
+    EXPECT_NE(lines[0].find("implausible"), std::string::npos) << lines[0];
+  }
+  // Steps that would run past the largest number.
+  EXPECT_EQ(MissingTasks("9", {0, kTop - 1, kTop / 2, 3}, {0, kTop - 1}),
+            (std::vector<std::string>{"job 9: task " +
+                                      std::to_string(kTop / 2) +
+                                      " left no row"}));
+  EXPECT_EQ(MissingTasks("9", {kTop - 2, kTop, 2, 2}, {}),
+            (std::vector<std::string>{"job 9: tasks " +
+                                      std::to_string(kTop - 2) + "-" +
+                                      std::to_string(kTop) +
+                                      ":2 left no row"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(CollectorTest, MergeKeepsTheLatestRunOfEachTask) {
+  ResultRecord early = Record("5", 1, Verdict::kFailed);
+  early.array = {0, 2, 1, 3};
+  early.host = "old";
+  ResultRecord late = early;
+  late.host = "new";
+  late.restart = 1;
+  late.verdict = Verdict::kClean;
+  // Two machines checked outside Slurm: the same job and task, both kept.
+  ResultRecord a = Record("local", 0);
+  ResultRecord b = Record("local", 0);
+  b.host = "node2";
+  Collection out;
+  MergeRecords({early, a, late, b}, out);
+  ASSERT_EQ(out.records.size(), 3u);
+  EXPECT_EQ(out.records[0].host, "node1");
+  EXPECT_EQ(out.records[1].host, "new");
+  EXPECT_EQ(out.records[2].host, "node2");
+  EXPECT_EQ(out.problems,
+            (std::vector<std::string>{
+                "job 5: task 1 ran again: its run 0 on old is left out",
+                "job 5: task 0 left no row", "job 5: task 2 left no row"}));
+}
+
+TEST(CollectorTest, LegacyRowsExpectTasksUpToTheirCount) {
+  std::string row = kLegacyRow;
+  row[7] = '4';  // the array's task count
+  std::vector<ResultRecord> records;
+  for (const char* task : {"0", "1", "3"}) {
+    records.push_back(*FromLegacyRow(row.replace(5, 1, task)));
+  }
+  Collection out;
+  MergeRecords(records, out);
+  EXPECT_EQ(out.records.size(), 3u);
+  EXPECT_EQ(out.problems,
+            (std::vector<std::string>{"job 4711: task 2 left no row"}));
+}
+
+TEST(CollectorTest, ExitStatusSaysTheWorstFound) {
+  const std::string clean = ToJsonLine(Record("1", 0)) + "\n";
+  ResultRecord pair_of_two = Record("2", 0);
+  pair_of_two.array = {0, 1, 1, 2};
+  const auto slow = [](std::uint64_t task, double gibs) {
+    ResultRecord r = Record("3", task, Verdict::kClean, gibs);
+    r.array = {0, 2, 1, 3};
+    return ToJsonLine(r) + "\n";
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    int status;
+    std::string complaint;
+  };
+  const std::vector<Case> cases = {
+      {"clean", {{"a.jsonl", clean}}, 0, ""},
+      {"a lone task outside an array",
+       {{"a.jsonl", ToJsonLine(Record("local", 5)) + "\n"}}, 0, ""},
+      {"errors beat failures",
+       {{"a.jsonl", ToJsonLine(Record("1", 0, Verdict::kErrors))},
+        {"b.jsonl", ToJsonLine(Record("2", 0, Verdict::kFailed))},
+        {"c.jsonl", ""}},
+       1, "c.jsonl: empty"},
+      {"failed", {{"a.jsonl", ToJsonLine(Record("1", 0, Verdict::kFailed))}},
+       2, ""},
+      {"interrupted",
+       {{"a.jsonl", ToJsonLine(Record("1", 0, Verdict::kInterrupted))}}, 2,
+       ""},
+      {"a missing task", {{"a.jsonl", ToJsonLine(pair_of_two)}}, 2,
+       "job 2: task 1 left no row"},
+      {"an unfinished file", {{"a.part", clean}}, 2, "did not finish"},
+      {"an empty file", {{"a.jsonl", clean}, {"b.jsonl", "\n"}}, 2,
+       "b.jsonl: empty"},
+      {"not a record", {{"a.jsonl", clean}, {"b.tsv", "hello\n"}}, 2,
+       "b.tsv: line 1 is not a result record"},
+      {"a folder of other files", {{"notes.txt", clean}}, 2,
+       "no result files"},
+      {"slow", {{"a.jsonl", slow(0, 10) + slow(1, 10) + slow(2, 5)}}, 3, ""},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    for (const auto& [name, text] : c.files) {
+      std::ofstream(folder.File(name), std::ios::binary) << text;
+    }
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = Collect({folder.path()});
+    const std::string table = testing::internal::GetCapturedStdout();
+    const std::string complaints = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, c.status) << c.what << "\n" << complaints << table;
+    EXPECT_NE(complaints.find(c.complaint), std::string::npos)
+        << c.what << "\n" << complaints;
+    if (c.complaint.empty() && c.status != 2) {
+      EXPECT_EQ(complaints, "") << c.what;
+    }
+  }
+  TempFolder folder;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Collect({folder.File("gone.jsonl")}), 2);
+  testing::internal::GetCapturedStdout();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot be read"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace vramcheck::fleet
