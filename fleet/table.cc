@@ -31,8 +31,10 @@ std::vector<Speed> CompareSpeeds(const std::vector<ResultRecord>& records,
                                  int percent) {
   using Key = std::tuple<std::string, std::string, std::uint32_t>;
   std::map<Key, std::pair<std::vector<double>, std::vector<double>>> groups;
+  // Names as the table shows them: a driver's name that differs in
+  // control characters alone is the same model's.
   const auto key = [](const ResultRecord& r) {
-    return Key{r.job, r.identity.name, r.max_blocks};
+    return Key{r.job, Printable(r.identity.name), r.max_blocks};
   };
   for (const ResultRecord& r : records) {
     if (const auto bandwidth = Bandwidth(r)) {
