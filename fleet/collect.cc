@@ -78,7 +78,7 @@ void ReadResultFile(const std::string& file, std::vector<ResultRecord>& records,
     std::optional<ResultRecord> record;
     if (line.front() == '{') {
       try {
-        record = FromJsonLine(line);
+        record = FromJsonLine(line, /*with_series=*/false);
       } catch (const std::exception&) {
       }
     } else {

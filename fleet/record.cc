@@ -89,6 +89,7 @@ std::string ToJsonLine(const ResultRecord& r) {
                             {"word_errors", b.word_errors},
                             {"bit_errors", b.bit_errors}});
   }
+  const auto bandwidth = Bandwidth(r);
   const json record = {
       {"format", kFormat},
       {"job", r.job},
@@ -108,6 +109,8 @@ std::string ToJsonLine(const ResultRecord& r) {
       {"max_blocks", r.max_blocks},
       {"seconds", r.seconds},
       {"pass_count", r.passes.size()},
+      {"write_gibs", bandwidth ? json(bandwidth->first) : json(nullptr)},
+      {"read_gibs", bandwidth ? json(bandwidth->second) : json(nullptr)},
       {"passes", passes},
       {"error_blocks", error_blocks},
       {"word_errors", r.word_errors},
@@ -118,8 +121,13 @@ std::string ToJsonLine(const ResultRecord& r) {
   return record.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-ResultRecord FromJsonLine(const std::string& line) {
-  const json j = json::parse(line);
+ResultRecord FromJsonLine(const std::string& line, bool with_series) {
+  const auto skip_series = [with_series](int depth, json::parse_event_t event,
+                                         json& parsed) {
+    return with_series || event != json::parse_event_t::key || depth != 1 ||
+           (parsed != "passes" && parsed != "error_blocks");
+  };
+  const json j = json::parse(line, skip_series);
   if (j.at("format").get<int>() != kFormat) {
     throw std::invalid_argument("not a record of format 1");
   }
@@ -140,6 +148,17 @@ ResultRecord FromJsonLine(const std::string& line) {
   j.at("blocks").get_to(r.blocks);
   j.at("max_blocks").get_to(r.max_blocks);
   j.at("seconds").get_to(r.seconds);
+  if (!j.at("write_gibs").is_null() && !j.at("read_gibs").is_null()) {
+    r.bandwidth = {j.at("write_gibs").get<double>(),
+                   j.at("read_gibs").get<double>()};
+  }
+  j.at("word_errors").get_to(r.word_errors);
+  j.at("bit_errors").get_to(r.bit_errors);
+  const auto verdict = ParseVerdict(j.at("verdict").get<std::string>());
+  if (!verdict) throw std::invalid_argument("no such verdict");
+  r.verdict = *verdict;
+  j.at("message").get_to(r.message);
+  if (!with_series) return r;
   for (const json& p : j.at("passes")) {
     r.passes.push_back({p.at("seconds").get<double>(),
                         p.at("write_gibs").get<double>(),
@@ -153,12 +172,6 @@ ResultRecord FromJsonLine(const std::string& line) {
                               b.at("word_errors").get<std::uint64_t>(),
                               b.at("bit_errors").get<std::uint64_t>()});
   }
-  j.at("word_errors").get_to(r.word_errors);
-  j.at("bit_errors").get_to(r.bit_errors);
-  const auto verdict = ParseVerdict(j.at("verdict").get<std::string>());
-  if (!verdict) throw std::invalid_argument("no such verdict");
-  r.verdict = *verdict;
-  j.at("message").get_to(r.message);
   return r;
 }
 
@@ -216,7 +229,7 @@ std::optional<std::pair<double, double>> Bandwidth(const ResultRecord& r) {
     }
     return std::pair{write, read};
   }
-  if (r.passes.empty()) return std::nullopt;
+  if (r.passes.empty()) return r.bandwidth;
   std::vector<double> write;
   std::vector<double> read;
   for (std::size_t i = r.passes.size() > 1 ? 1 : 0; i < r.passes.size(); ++i) {

@@ -64,6 +64,8 @@ struct ResultRecord {
   std::uint64_t bit_errors = 0;
   Verdict verdict = Verdict::kFailed;
   std::string message;
+  // The medians of the passes, where a record is read without its series.
+  std::optional<std::pair<double, double>> bandwidth;
   bool legacy = false;  // read from a 1.2.0 row, with its figures:
   std::string legacy_write, legacy_read, legacy_total, legacy_minutes;
 };
@@ -75,8 +77,10 @@ DeviceIdentity IdentityFromJson(const nlohmann::json& j);
 // One JSON object on one line, without a line end.
 std::string ToJsonLine(const ResultRecord& record);
 // The record of a line that ToJsonLine wrote; throws std::exception
-// (nlohmann::json's, or std::invalid_argument) for anything else.
-ResultRecord FromJsonLine(const std::string& line);
+// (nlohmann::json's, or std::invalid_argument) for anything else. Without
+// `with_series`, the passes and error blocks are skipped, which a long run
+// of a fast card makes thousands of, and only their medians are read.
+ResultRecord FromJsonLine(const std::string& line, bool with_series = true);
 // The record of a 1.2.0 result row (14 tab-separated fields); nullopt for
 // a line that is not one.
 std::optional<ResultRecord> FromLegacyRow(const std::string& line);
