@@ -91,6 +91,22 @@ TEST(ResultRecordTest, RowsHoldNoSeparatorFromDriversOrHosts) {
   EXPECT_EQ(back->legacy_write, "10.00");
 }
 
+TEST(ResultRecordTest, BandwidthLeavesOutTheFirstPassUnlessAlone) {
+  ResultRecord r = Record("1", 0);
+  // The first pass includes the start; the one after it counts.
+  r.passes = {{3, 1, 2, 0, 0}, {1, 10, 20, 0, 0}, {1, 12, 24, 0, 0}};
+  EXPECT_EQ(Bandwidth(r), (std::pair{11.0, 22.0}));
+  // A collector reads the medians without the series.
+  const ResultRecord read = FromJsonLine(ToJsonLine(r), false);
+  EXPECT_TRUE(read.passes.empty());
+  EXPECT_EQ(Bandwidth(read), (std::pair{11.0, 22.0}));
+  r.passes.resize(1);
+  EXPECT_EQ(Bandwidth(r), (std::pair{1.0, 2.0}));
+  r.passes.clear();
+  EXPECT_FALSE(Bandwidth(r));
+  EXPECT_FALSE(Bandwidth(FromJsonLine(ToJsonLine(r), false)));
+}
+
 TEST(ResultRecordTest, ReadsOnlyWhole120Rows) {
   const auto r = FromLegacyRow(kLegacyRow);
   ASSERT_TRUE(r);
