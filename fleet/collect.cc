@@ -18,11 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() &&
-         text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // The result files that the arguments name: files as given, and a folder's
 // .jsonl, .tsv and .part files, each folder's sorted.
 std::vector<std::string> ResultFiles(const std::vector<std::string>& args,
@@ -37,8 +32,8 @@ std::vector<std::string> ResultFiles(const std::vector<std::string>& args,
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator(arg, error)) {
       const std::string path = entry.path().string();
-      if (EndsWith(path, ".jsonl") || EndsWith(path, ".tsv") ||
-          EndsWith(path, ".part")) {
+      if (path.ends_with(".jsonl") || path.ends_with(".tsv") ||
+          path.ends_with(".part")) {
         found.push_back(path);
       }
     }
@@ -64,7 +59,8 @@ void ReadResultFile(const std::string& file, std::vector<ResultRecord>& records,
     return;
   }
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-    problems.push_back(file + ": empty: its task ended before it wrote its row");
+    problems.push_back(file +
+                       ": empty: its task ended before it wrote its row");
     return;
   }
   std::vector<ResultRecord> found;
@@ -91,9 +87,9 @@ void ReadResultFile(const std::string& file, std::vector<ResultRecord>& records,
     }
     found.push_back(std::move(*record));
   }
-  if (EndsWith(file, ".part")) {
-    problems.push_back(file +
-                       ": its task did not finish: it still runs, or was killed");
+  if (file.ends_with(".part")) {
+    problems.push_back(
+        file + ": its task did not finish: it still runs, or was killed");
   }
   std::move(found.begin(), found.end(), std::back_inserter(records));
 }
@@ -108,7 +104,7 @@ std::string TaskRun(std::uint64_t first, std::uint64_t last,
 }  // namespace
 
 std::vector<std::string> MissingTasks(const std::string& job,
-                                      const ArraySpec& a,
+                                      const TaskArray& a,
                                       const std::set<std::uint64_t>& present) {
   const std::string name = Printable(job);
   if (a.count == 0) return {};  // a 1.2.0 row that did not say
@@ -148,7 +144,7 @@ void MergeRecords(std::vector<ResultRecord> records, Collection& out) {
     auto [it, added] = latest.try_emplace({r.job, r.task}, r.restart);
     if (!added) it->second = std::max(it->second, r.restart);
   }
-  std::map<std::string, ArraySpec> arrays;
+  std::map<std::string, TaskArray> arrays;
   std::map<std::string, std::set<std::uint64_t>> present;
   for (ResultRecord& r : records) {
     if (r.restart < latest[{r.job, r.task}]) {
@@ -157,7 +153,7 @@ void MergeRecords(std::vector<ResultRecord> records, Collection& out) {
           Printable(r.job), r.task, r.restart, Printable(r.host)));
       continue;
     }
-    ArraySpec& array = arrays[r.job];
+    TaskArray& array = arrays[r.job];
     if (r.legacy) {
       // A 1.2.0 row gives the array's number of tasks alone.
       array.count = std::max(array.count, r.array.count);
@@ -207,11 +203,7 @@ int Collect(const std::vector<std::string>& args) {
   MergeRecords(std::move(records), collection);
   SortRecords(collection.records);
   const std::vector<Speed> speeds = CompareSpeeds(collection.records, percent);
-  std::string errors;
-  for (const std::string& line : collection.problems) {
-    errors += "gpu-check: " + line + "\n";
-  }
-  std::fputs(errors.c_str(), stderr);
+  for (const std::string& line : collection.problems) Complain(line);
   if (!Say(MakeTable(collection.records, speeds, percent))) {
     Complain("cannot write to standard output");
     return 2;

@@ -22,14 +22,15 @@ struct Collection {
 
 // Merges the records of many files: a task that ran again (its restart
 // count higher) replaces its earlier run, which is named; then names each
-// task that the job arrays' specs expect and no record holds.
+// task that its job array's tasks, as the records give them, include and no
+// record holds.
 void MergeRecords(std::vector<ResultRecord> records, Collection& out);
 
 // The missing tasks of a job as lines: "job J: task T left no row", or for
 // a run of them "job J: tasks A-B left no row" (":S" for a step S), or one
 // line refusing an implausible array. `present` holds the tasks seen.
 std::vector<std::string> MissingTasks(const std::string& job,
-                                      const ArraySpec& array,
+                                      const TaskArray& array,
                                       const std::set<std::uint64_t>& present);
 
 // `gpu-check collect [--slow-below PERCENT] RESULT...`: the table of the

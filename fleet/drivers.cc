@@ -10,6 +10,8 @@
 #include <fstream>
 #include <utility>
 
+#include "settings.h"
+
 namespace vramcheck::fleet {
 namespace {
 
@@ -33,12 +35,7 @@ bool HoldsIcd(const std::string& folder) {
 }
 
 std::string FindLibrary(const std::string& name, const std::string& dirs) {
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string dir = dirs.substr(start, end - start);
-    start = end + 1;
+  for (const std::string_view dir : Split(dirs, ":")) {
     std::error_code error;
     if (!dir.empty() && fs::is_regular_file(fs::path(dir) / name, error)) {
       return (fs::path(dir) / name).string();
@@ -54,10 +51,17 @@ std::string IcdName(const std::string& library) {
 
 }  // namespace
 
-bool RegisterDrivers(const std::string& vendors_dir,
-                     const std::string& library_dirs,
-                     std::string& work_dir, std::vector<std::string>& notes,
-                     std::string& error) {
+DriverRegistration::~DriverRegistration() {
+  std::error_code error;
+  if (!folder_.empty()) fs::remove_all(folder_, error);
+}
+
+bool DriverRegistration::Register(std::vector<std::string>& notes,
+                                  std::string& error) {
+  const std::string vendors_dir =
+      Env("GPU_CHECK_VENDORS", "/etc/OpenCL/vendors");
+  const std::string library_dirs =
+      Env("GPU_CHECK_LIBRARY_DIRS", DefaultLibraryDirs());
   if (std::getenv("OCL_ICD_VENDORS") != nullptr) {
     notes.push_back(std::string("drivers: ") + std::getenv("OCL_ICD_VENDORS"));
     return true;
@@ -67,14 +71,15 @@ bool RegisterDrivers(const std::string& vendors_dir,
     return true;
   }
   const char* tmpdir = std::getenv("TMPDIR");
-  const std::string temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  const std::string temp =
+      tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
   std::string folder = temp + "/gpu-check.XXXXXX";
   if (mkdtemp(folder.data()) == nullptr) {
     error = "cannot make a temporary folder in TMPDIR (" + temp +
             "): " + std::strerror(errno);
     return false;
   }
-  work_dir = folder;
+  folder_ = folder;
   const fs::path registry = fs::path(folder);
   std::string enable;
   bool any = false;

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "device_test.h"
+#include "device_runs.h"
 #include "drivers.h"
 #include "output.h"
 #include "result_file.h"
@@ -31,7 +31,8 @@ struct DeviceState {
   std::uint32_t number = 0;
   ListedDevice listed;
   std::optional<Judgement> judgement;  // set once it is judged
-  std::string bench_failure;           // how its benchmark failed, or ""
+  bool benchmarked = false;            // its benchmark ran to its end
+  std::string bench_failure;           // how it failed, or ""
   std::optional<DeviceTry> last_try;
   std::vector<std::uint32_t> sizes;  // block counts still to try
   ResultFile result;
@@ -40,11 +41,6 @@ struct DeviceState {
 class GpuCheck {
  public:
   explicit GpuCheck(std::string outdir) : outdir_arg_(std::move(outdir)) {}
-  ~GpuCheck() {
-    std::error_code error;
-    if (!work_dir_.empty()) fs::remove_all(work_dir_, error);
-  }
-
   int Run();
 
  private:
@@ -62,7 +58,7 @@ class GpuCheck {
 
   std::string outdir_arg_;
   std::string out_;  // the folder, once it is known to be usable
-  std::string work_dir_;
+  DriverRegistration drivers_;
   std::uint64_t seconds_ = kDefaultSeconds;
   std::uint64_t stall_seconds_ = 0;
   std::string job_;
@@ -216,9 +212,10 @@ void GpuCheck::Benchmark(DeviceState& device) {
   const std::string expected =
       "device: " + Printable(device.listed.identity.name) + " (";
   if (CaughtSignal() != 0) return;
+  device.benchmarked = true;
   if (!ExitedCleanly(child.wait_status) || child.timed_out) {
     device.bench_failure = "failed, see " + file;
-  } else if (Printable(first_line).rfind(expected, 0) != 0) {
+  } else if (!Printable(first_line).starts_with(expected)) {
     device.bench_failure = "failed: " + file + " names another device";
   }
 }
@@ -280,15 +277,7 @@ ResultRecord GpuCheck::MakeRecord(const DeviceState& device,
   r.max_blocks = device.listed.max_blocks;
   r.verdict = judgement.verdict;
   r.message = judgement.message;
-  if (device.last_try) {
-    const DeviceTry& t = *device.last_try;
-    r.blocks = t.blocks;
-    r.seconds = t.log.seconds();
-    r.passes = t.log.passes();
-    r.error_blocks = t.log.error_blocks();
-    r.word_errors = t.log.word_errors();
-    r.bit_errors = t.log.bit_errors();
-  }
+  if (device.last_try) TakeTry(*device.last_try, r);
   return r;
 }
 
@@ -316,10 +305,7 @@ int GpuCheck::Finish() {
   }
   std::string summary = tries_;
   for (const DeviceState& device : devices_) {
-    if (device.judgement && device.judgement->message ==
-                                "less than one block to test") {
-      continue;
-    }
+    if (!device.benchmarked) continue;
     summary += fmt::format(
         "benchmark: device {} {}\n", device.number,
         device.bench_failure.empty()
@@ -356,9 +342,7 @@ int GpuCheck::Run() {
   std::string error;
   const std::string loader = LoadedOpenClLoader();
   Note("loader: " + (loader.empty() ? std::string("-") : loader));
-  if (!RegisterDrivers(Env("GPU_CHECK_VENDORS", "/etc/OpenCL/vendors"),
-                       Env("GPU_CHECK_LIBRARY_DIRS", DefaultLibraryDirs()),
-                       work_dir_, notes, error)) {
+  if (!drivers_.Register(notes, error)) {
     return CannotRun(error);
   }
   for (const std::string& note : notes) Note(note);

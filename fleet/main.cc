@@ -6,6 +6,7 @@
 //   gpu-check task
 //   gpu-check collect [--slow-below PERCENT] RESULT...
 
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -29,7 +30,8 @@ int Run(const std::vector<std::string>& args) {
     return 2;
   }
   if (args[0] == "--help") return Say(kUsage) ? 0 : 2;
-  if (args[0] == "--version") return Say("gpu-check " VRAMCHECK_VERSION "\n") ? 0 : 2;
+  if (args[0] == "--version")
+    return Say("gpu-check " VRAMCHECK_VERSION "\n") ? 0 : 2;
   if (args[0] == "collect") return Collect({args.begin() + 1, args.end()});
   if (args[0] == "task" && args.size() == 1) return RunSlurmTask();
   if (args.size() != 1) {

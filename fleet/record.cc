@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include "settings.h"
+
 namespace vramcheck::fleet {
 namespace {
 
@@ -24,26 +26,9 @@ json PassJson(const PassFigures& pass) {
           {"bit_errors", pass.bit_errors}};
 }
 
-std::vector<std::string> Split(const std::string& line, char separator) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = line.find(separator, start);
-    fields.push_back(line.substr(start, end - start));
-    if (end == std::string::npos) return fields;
-    start = end + 1;
-  }
-}
-
 // A whole decimal number and nothing else.
 std::optional<std::uint64_t> Decimal(std::string_view text) {
-  std::uint64_t value = 0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    return std::nullopt;
-  }
-  return value;
+  return ParseWhole(text, 0, UINT64_MAX);
 }
 
 std::string Figure(double value) { return fmt::format("{:.2f}", value); }
@@ -176,7 +161,7 @@ ResultRecord FromJsonLine(const std::string& line, bool with_series) {
 }
 
 std::optional<ResultRecord> FromLegacyRow(const std::string& line) {
-  const std::vector<std::string> f = Split(line, '\t');
+  const std::vector<std::string_view> f = Split(line, "\t");
   if (f.size() != 14) return std::nullopt;
   const auto task = Decimal(f[1]);
   const auto count = Decimal(f[2]);

@@ -28,7 +28,7 @@ bool SameCard(const DeviceIdentity& listed, const DeviceIdentity& now);
 
 // The tasks of a job array: from `min` to `max` in steps of `step`, `count`
 // in all. A job without an array is one task, 0 to 0.
-struct ArraySpec {
+struct TaskArray {
   std::uint64_t min = 0;
   std::uint64_t max = 0;
   std::uint64_t step = 1;
@@ -48,7 +48,7 @@ struct ErrorBlock {
 struct ResultRecord {
   std::string job;
   std::uint64_t task = 0;
-  ArraySpec array;
+  TaskArray array;
   std::uint64_t restart = 0;  // how often the scheduler ran the task again
   std::string started;  // the run's start, UTC, "2026-12-09T13:00:00Z"
   std::string host;

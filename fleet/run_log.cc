@@ -52,7 +52,6 @@ void RunLog::Take(const std::string& line, double at_seconds) {
 }
 
 void RunLog::TakeBlock(const BlockLine& block) {
-  any_block_ = true;
   last_pass_ = block.pass;
   last_read_ = block.read;
   last_block_ = block.block;
@@ -98,15 +97,12 @@ RunEvidence RunLog::Evidence(bool stalled, const std::string& ended_with,
   // A run that had ended by itself was not interrupted.
   run.signal = finished_ ? 0 : signal;
   if (stalled) {
-    // The launch it was waiting for: the one after the last record.
-    Stall stall{last_seconds_, 0, 0};
-    if (!ready_) {
-      stall.pass = 0;
-    } else if (!any_block_) {
-      stall.pass = 1;
-    } else if (last_block_ + 1 < blocks_) {
+    // The launch it was waiting for: the one after the last record, or
+    // the first once its blocks were ready (pass 0 while it prepared them).
+    Stall stall{last_seconds_, ready_ ? 1u : 0u, 0};
+    if (last_pass_ > 0 && last_block_ + 1 < blocks_) {
       stall = {last_seconds_, last_pass_, last_block_ + 1};
-    } else {
+    } else if (last_pass_ > 0) {
       stall = {last_seconds_, last_pass_ + (last_read_ ? 1 : 0), 0};
     }
     run.stall = stall;

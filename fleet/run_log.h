@@ -43,11 +43,11 @@ class RunLog {
   bool ready_ = false;
   bool finished_ = false;
   std::string error_;
-  // The last block record: its pass, its kernel (true for read), its block.
+  // The last block record: its pass (0 for none yet), its kernel (true for
+  // read), its block.
   std::uint32_t last_pass_ = 0;
   bool last_read_ = true;
   std::uint32_t last_block_ = 0;
-  bool any_block_ = false;
   double last_seconds_ = 0;
   // The pass under way.
   std::vector<double> write_gibs_;

@@ -35,6 +35,17 @@ std::optional<std::uint64_t> ParseWhole(std::string_view text,
   return value;
 }
 
+std::vector<std::string_view> Split(std::string_view text,
+                                    std::string_view separators) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find_first_of(separators, start);
+    fields.push_back(text.substr(start, end - start));
+    if (end == std::string_view::npos) return fields;
+    start = end + 1;
+  }
+}
+
 std::optional<std::uint64_t> ParseMinutes(std::string_view text) {
   const std::size_t point = text.find('.');
   const std::string_view whole = text.substr(0, point);
@@ -63,12 +74,7 @@ std::optional<std::vector<std::uint32_t>> ParseDevices(std::string_view text,
                                                        std::uint32_t count,
                                                        std::string& error) {
   std::vector<std::uint32_t> devices;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find_first_of(" \t,", start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view word = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string_view word : Split(text, " \t,")) {
     if (word.empty()) continue;
     const auto device = ParseWhole(word, 0, UINT32_MAX);
     if (!device) {

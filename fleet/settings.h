@@ -17,6 +17,10 @@ namespace vramcheck::fleet {
 std::optional<std::uint64_t> ParseWhole(std::string_view text,
                                         std::uint64_t min, std::uint64_t max);
 
+// The fields of `text` between any of the `separators`, empty ones too.
+std::vector<std::string_view> Split(std::string_view text,
+                                    std::string_view separators);
+
 // Minutes above 0, with decimals ("10", "0.5"), as whole seconds rounded
 // up; nullopt for anything else or for more than a year.
 std::optional<std::uint64_t> ParseMinutes(std::string_view text);

@@ -1,11 +1,10 @@
 #include "slurm_task.h"
 
-#include <filesystem>
 #include <optional>
 
 #include <fmt/format.h>
 
-#include "device_test.h"
+#include "device_runs.h"
 #include "drivers.h"
 #include "output.h"
 #include "result_file.h"
@@ -18,7 +17,7 @@ namespace {
 constexpr std::uint64_t kMaxTask = 100000000;
 
 // The array's tasks as Slurm tells them; a lone task without them.
-ArraySpec ArrayFromSlurm(std::uint64_t task) {
+TaskArray ArrayFromSlurm(std::uint64_t task) {
   const auto read = [](const char* name) {
     return ParseWhole(Env(name), 0, kMaxTask);
   };
@@ -26,7 +25,7 @@ ArraySpec ArrayFromSlurm(std::uint64_t task) {
   const auto min = read("SLURM_ARRAY_TASK_MIN");
   const auto max = read("SLURM_ARRAY_TASK_MAX");
   const auto step = read("SLURM_ARRAY_TASK_STEP");
-  ArraySpec array{task, task, 1, 1};
+  TaskArray array{task, task, 1, 1};
   if (min && max && *min <= *max) {
     array.min = *min;
     array.max = *max;
@@ -41,10 +40,6 @@ ArraySpec ArrayFromSlurm(std::uint64_t task) {
 
 class SlurmTask {
  public:
-  ~SlurmTask() {
-    std::error_code error;
-    if (!work_dir_.empty()) std::filesystem::remove_all(work_dir_, error);
-  }
   int Run();
 
  private:
@@ -53,7 +48,7 @@ class SlurmTask {
 
   ResultRecord record_;
   ResultFile result_;
-  std::string work_dir_;
+  DriverRegistration drivers_;
   std::uint64_t share_ = 90;
   std::uint64_t seconds_ = 600;
   std::string minutes_;
@@ -104,8 +99,9 @@ int SlurmTask::Run() {
   const auto parsed_seconds = ParseMinutes(minutes_);
   const auto stall = StallSeconds(error);
   if (!parsed_share) {
-    return Report(Verdict::kFailed,
-                  "VRAMCHECK_SHARE is not a percentage from 1 to 100: " + share);
+    return Report(
+        Verdict::kFailed,
+        "VRAMCHECK_SHARE is not a percentage from 1 to 100: " + share);
   }
   if (!parsed_seconds) {
     return Report(Verdict::kFailed,
@@ -120,9 +116,7 @@ int SlurmTask::Run() {
     return 2;
   }
   std::vector<std::string> notes;
-  if (!RegisterDrivers(Env("GPU_CHECK_VENDORS", "/etc/OpenCL/vendors"),
-                       Env("GPU_CHECK_LIBRARY_DIRS", DefaultLibraryDirs()),
-                       work_dir_, notes, error)) {
+  if (!drivers_.Register(notes, error)) {
     return Report(Verdict::kFailed, error);
   }
   std::vector<ListedDevice> listed;
@@ -158,11 +152,7 @@ int SlurmTask::Run() {
   RunTries(tries, listed, static_cast<double>(seconds_),
            std::chrono::seconds(*stall));
   const DeviceTry& t = tries.front();
-  record_.seconds = t.log.seconds();
-  record_.passes = t.log.passes();
-  record_.error_blocks = t.log.error_blocks();
-  record_.word_errors = t.log.word_errors();
-  record_.bit_errors = t.log.bit_errors();
+  TakeTry(t, record_);
   return Report(t.judgement.verdict, t.judgement.message);
 }
 

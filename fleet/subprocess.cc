@@ -133,7 +133,8 @@ Subprocess StartFunction(const std::function<int(int fd)>& body,
 Subprocess StartProgram(const std::vector<std::string>& argv,
                         const std::vector<std::string>& extra_env) {
   std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> env_text(extra_env);
   for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);

@@ -191,25 +191,14 @@ expect_named() {
 
 # The locale whose decimal point is a comma, where it can be had, for the
 # programs run: $lang.
-choose_locale() {
-  lang=C.UTF-8
-  german() { locale -a 2>/dev/null | grep -Eqix 'de_DE\.utf-?8'; }
-  if ! german && ((EUID == 0)) && command -v localedef >/dev/null; then
-    localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
-  fi
-  if german; then
-    lang=de_DE.UTF-8
-  else
-    echo "No German locale (not root, or no locale data): figures are" \
-      "checked in $lang only."
-  fi
-}
+# shellcheck source=../support/german_locale.sh
+source "$(dirname "$0")/../support/german_locale.sh"
 
 test_task() {
   local hang freeze start
   dir=$(mktemp -d)
   trap 'rm -rf "$dir"' EXIT
-  choose_locale
+  choose_german_locale
   collector=("$fleet/collect-results")
   # A driver that never lists its devices: the loader waits forever to
   # open its library, a FIFO.

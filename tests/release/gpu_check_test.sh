@@ -100,17 +100,10 @@ workers() {
 
 # The locale whose decimal point is a comma, where it can be had: the
 # environment of the checks that locale_env gives (set in a subshell).
-locale_env=() lang=C.UTF-8
-german() { locale -a 2>/dev/null | grep -Eqix 'de_DE\.utf-?8'; }
-if ! german && ((EUID == 0)) && command -v localedef >/dev/null; then
-  localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
-fi
-if german; then
-  lang=de_DE.UTF-8
-else
-  echo "No German locale (not root, or no locale data): figures are checked" \
-    "in $lang only."
-fi
+# shellcheck source=../support/german_locale.sh
+source "$(dirname "$0")/../support/german_locale.sh"
+locale_env=()
+choose_german_locale
 
 # Device 0's name holds a line that looks like the next device's entry,
 # device 2's one like the old tester's block prompt; the third block never

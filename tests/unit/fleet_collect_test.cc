@@ -149,7 +149,7 @@ TEST(ResultRecordTest, FiguresIgnoreTheLocale) {
 }
 
 TEST(CollectorTest, MissingTasksOfSteppedArraysAndRuns) {
-  const ArraySpec stepped{0, 10, 2, 6};
+  const TaskArray stepped{0, 10, 2, 6};
   EXPECT_EQ(MissingTasks("9", stepped, {0, 2, 4, 6, 10}),
             (std::vector<std::string>{"job 9: task 8 left no row"}));
   EXPECT_EQ(MissingTasks("9", stepped, {0, 2, 10}),
@@ -166,10 +166,10 @@ TEST(CollectorTest, MissingTasksOfSteppedArraysAndRuns) {
 TEST(CollectorTest, ImplausibleArraysAreRefusedInOneLineAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   const std::uint64_t kTop = UINT64_MAX;
-  for (const ArraySpec& array :
-       {ArraySpec{0, 9999999, 1, 10000000}, ArraySpec{0, 10, 2, 5},
-        ArraySpec{5, 4, 1, 1},
-        ArraySpec{0, 10, 0, 11}, ArraySpec{0, kTop, 1, 10}}) {
+  for (const TaskArray& array :
+       {TaskArray{0, 9999999, 1, 10000000}, TaskArray{0, 10, 2, 5},
+        TaskArray{5, 4, 1, 1},
+        TaskArray{0, 10, 0, 11}, TaskArray{0, kTop, 1, 10}}) {
     const auto lines = MissingTasks("9", array, {});
     ASSERT_EQ(lines.size(), 1u) << array.count;
     EXPECT_NE(lines[0].find("implausible"), std::string::npos) << lines[0];

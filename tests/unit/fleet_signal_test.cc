@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "device_test.h"
+#include "device_runs.h"
 #include "subprocess.h"
 #include "temp_folder.h"
 

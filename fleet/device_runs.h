@@ -1,5 +1,5 @@
-#ifndef VRAMCHECK_FLEET_DEVICE_TEST_H_
-#define VRAMCHECK_FLEET_DEVICE_TEST_H_
+#ifndef VRAMCHECK_FLEET_DEVICE_RUNS_H_
+#define VRAMCHECK_FLEET_DEVICE_RUNS_H_
 
 // The supervisor's side of probing and testing devices: each in child
 // processes of its own, supervised, so that a driver that hangs or a card
@@ -38,6 +38,10 @@ struct DeviceTry {
   Judgement judgement;
 };
 
+// Puts what a try found into `record`: its blocks and seconds, its passes,
+// the blocks with errors and the totals.
+void TakeTry(const DeviceTry& t, ResultRecord& record);
+
 // Tests the devices of `tries` at once, one worker each, for `seconds`,
 // each ended where it sends nothing for `stall_bound`. Each worker's lines,
 // and its standard error, go into its log file. Judges each try.
@@ -47,4 +51,4 @@ void RunTries(std::vector<DeviceTry>& tries,
 
 }  // namespace vramcheck::fleet
 
-#endif  // VRAMCHECK_FLEET_DEVICE_TEST_H_
+#endif  // VRAMCHECK_FLEET_DEVICE_RUNS_H_

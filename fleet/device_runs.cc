@@ -1,4 +1,4 @@
-#include "device_test.h"
+#include "device_runs.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,6 +71,15 @@ bool ProbeDevices(std::vector<ListedDevice>& devices, std::string& error) {
   }
   devices.clear();
   return false;
+}
+
+void TakeTry(const DeviceTry& t, ResultRecord& record) {
+  record.blocks = t.blocks;
+  record.seconds = t.log.seconds();
+  record.passes = t.log.passes();
+  record.error_blocks = t.log.error_blocks();
+  record.word_errors = t.log.word_errors();
+  record.bit_errors = t.log.bit_errors();
 }
 
 void RunTries(std::vector<DeviceTry>& tries,
