@@ -38,12 +38,13 @@ TEST(FleetSignalTest, TermEndsEveryWorkerAndInterruptsEachTry) {
   test_support::TempFolder folder;
   const std::string config = folder.File("simgpu.conf");
   const std::string driver_log = folder.File("simgpu.log");
-  // Device 0 hangs in its first launch; device 1 runs, a bit flipping in
-  // each pass.
+  // Device 0 hangs in its second pass, once the test program is built
+  // (both simulated devices share one PoCL cache, whose build a hung first
+  // launch can hold); device 1 runs, a bit flipping in each pass.
   std::ofstream(config) << "SIMGPU_PLATFORMS=2\n"
                         << "SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x8000008\n"
                         << "SIMGPU_DEVICE1_GLOBAL_MEM_SIZE=0x8000008\n"
-                        << "SIMGPU_DEVICE0_HANG_LAUNCH=Write\n"
+                        << "SIMGPU_DEVICE0_HANG_LAUNCH=Write:2\n"
                         << "SIMGPU_DEVICE1_BIT_FAULTS=0:0:0x100\n"
                         << "SIMGPU_LOG=" << driver_log << "\n";
   setenv("SIMGPU_CONFIG_FILE", config.c_str(), 1);
@@ -56,10 +57,10 @@ TEST(FleetSignalTest, TermEndsEveryWorkerAndInterruptsEachTry) {
   // Started after CatchSignals, so the signal waits for the supervisor.
   Clock::time_point signalled = Clock::time_point::max();
   std::thread signaller([&] {
-    // Only device 1 finishes Reads: at its second, the first pass's records
-    // were sent.
+    // Device 0 finishes one Read, device 1 one a pass: at the third, device
+    // 1's first pass's records were sent.
     const auto give_up = Clock::now() + std::chrono::seconds(60);
-    while (CountLines(driver_log, "profile Read") < 2 &&
+    while (CountLines(driver_log, "profile Read") < 3 &&
            Clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
