@@ -173,6 +173,15 @@ void MergeRecords(std::vector<ResultRecord> records, Collection& out) {
   }
 }
 
+std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
+                                      std::vector<std::string>& problems) {
+  std::vector<ResultRecord> records;
+  for (const std::string& file : ResultFiles(args, problems)) {
+    ReadResultFile(file, records, problems);
+  }
+  return records;
+}
+
 int Collect(const std::vector<std::string>& args) {
   int percent = 80;
   std::size_t first = 0;

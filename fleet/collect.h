@@ -20,6 +20,13 @@ struct Collection {
   std::vector<std::string> problems;
 };
 
+// The records in result files and folders of them (their .jsonl, .tsv
+// and .part files), read without their series; `problems` gets a line for
+// each file that cannot be read, is empty, holds something else or is a
+// task's that did not finish.
+std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
+                                      std::vector<std::string>& problems);
+
 // Merges the records of many files: a task that ran again (its restart
 // count higher) replaces its earlier run, which is named; then names each
 // task that its job array's tasks, as the records give them, include and no

@@ -10,6 +10,7 @@
 
 #include "device_runs.h"
 #include "drivers.h"
+#include "metrics.h"
 #include "output.h"
 #include "result_file.h"
 #include "settings.h"
@@ -45,6 +46,7 @@ class GpuCheck {
 
  private:
   int CannotRun(const std::string& line);
+  bool WriteMetrics(const std::vector<ResultRecord>& records, Verdict machine);
   bool ReadSettings();
   bool PrepareOutdir();
   void Note(const std::string& line);
@@ -58,6 +60,7 @@ class GpuCheck {
 
   std::string outdir_arg_;
   std::string out_;  // the folder, once it is known to be usable
+  std::string textfile_dir_;  // node_exporter's textfile folder, or ""
   DriverRegistration drivers_;
   std::uint64_t seconds_ = kDefaultSeconds;
   std::uint64_t stall_seconds_ = 0;
@@ -70,16 +73,49 @@ class GpuCheck {
   std::string tries_;  // the summary's lines on each try
 };
 
+// A check that cannot run is a failed one in the metrics too, so that they
+// never keep showing an earlier run's verdict.
 int GpuCheck::CannotRun(const std::string& line) {
   Complain(line);
   if (!out_.empty()) {
     std::ofstream(out_ + "/summary.txt") << "verdict: failed: " << line << "\n";
   }
+  WriteMetrics({}, Verdict::kFailed);
   return 2;
+}
+
+// Writes metrics.prom into the output folder and, where a textfile folder
+// is set, vramcheck.prom there; false, having said why, where it cannot.
+bool GpuCheck::WriteMetrics(const std::vector<ResultRecord>& records,
+                            Verdict machine) {
+  const std::string text = MetricsText(
+      records, machine,
+      std::chrono::duration<double>(
+          std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  std::vector<std::string> paths;
+  if (!out_.empty()) paths.push_back(out_ + "/metrics.prom");
+  if (!textfile_dir_.empty()) paths.push_back(textfile_dir_ + "/vramcheck.prom");
+  bool written = true;
+  for (const std::string& path : paths) {
+    std::string error;
+    if (!WriteWhole(path, text, error)) {
+      Complain(error);
+      written = false;
+    }
+  }
+  return written;
 }
 
 bool GpuCheck::ReadSettings() {
   std::string error;
+  const std::string textfile_dir = Env("GPU_CHECK_TEXTFILE_DIR");
+  std::error_code not_found;
+  if (!textfile_dir.empty() && !fs::is_directory(textfile_dir, not_found)) {
+    CannotRun("GPU_CHECK_TEXTFILE_DIR is no folder: " + textfile_dir);
+    return false;
+  }
+  textfile_dir_ = textfile_dir;
   const std::string seconds = Env("GPU_CHECK_SECONDS", "180");
   const auto parsed = ParseWhole(seconds, 1, 366ull * 24 * 3600);
   if (!parsed) {
@@ -322,6 +358,9 @@ int GpuCheck::Finish() {
     if (!file) problems += "gpu-check: cannot write " + out_ + "/summary.txt\n";
   }
   if (!problems.empty() && worst == Verdict::kClean) worst = Verdict::kFailed;
+  if (!WriteMetrics(records, worst) && worst == Verdict::kClean) {
+    worst = Verdict::kFailed;
+  }
   Say(summary + "verdict: " + std::string(VerdictName(worst)) + "\n");
   std::fputs(problems.c_str(), stderr);
   if (worst == Verdict::kInterrupted) DieBy(signal);

@@ -1,10 +1,12 @@
 // gpu-check: checks every GPU of a machine with the tester's engine, one
 // worker process per device, and judges what each block of each pass
-// reported; runs a task of the Slurm job array; collects results.
+// reported; runs a task of the Slurm job array; collects results and
+// tells from them whether a node should be drained.
 //
 //   gpu-check OUTDIR
 //   gpu-check task
 //   gpu-check collect [--slow-below PERCENT] RESULT...
+//   gpu-check health [--host HOST] RESULT...
 
 #include <cstdio>
 #include <exception>
@@ -13,6 +15,7 @@
 
 #include "collect.h"
 #include "gpu_check.h"
+#include "health.h"
 #include "output.h"
 #include "slurm_task.h"
 
@@ -21,7 +24,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: gpu-check OUTDIR\n"
     "       gpu-check task\n"
-    "       gpu-check collect [--slow-below PERCENT] RESULT...\n";
+    "       gpu-check collect [--slow-below PERCENT] RESULT...\n"
+    "       gpu-check health [--host HOST] RESULT...\n";
 
 int Run(const std::vector<std::string>& args) {
   using namespace vramcheck::fleet;
@@ -33,6 +37,7 @@ int Run(const std::vector<std::string>& args) {
   if (args[0] == "--version")
     return Say("gpu-check " VRAMCHECK_VERSION "\n") ? 0 : 2;
   if (args[0] == "collect") return Collect({args.begin() + 1, args.end()});
+  if (args[0] == "health") return Health({args.begin() + 1, args.end()});
   if (args[0] == "task" && args.size() == 1) return RunSlurmTask();
   if (args.size() != 1) {
     std::fputs(kUsage, stderr);

@@ -1,4 +1,5 @@
-// Result records, their rows, and the collector that merges them.
+// Result records, their rows, the collector that merges them, and what is
+// made of them for Prometheus and for draining a node.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "collect.h"
+#include "health.h"
+#include "metrics.h"
 #include "record.h"
 #include "temp_folder.h"
 
@@ -289,6 +292,124 @@ TEST(CollectorTest, ExitStatusSaysTheWorstFound) {
   testing::internal::GetCapturedStdout();
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot be read"),
             std::string::npos);
+}
+
+TEST(MetricsTest, LabelsAreEscapedAndFiguresInBaseUnits) {
+  ResultRecord faulty = Record("1", 0, Verdict::kErrors, 2);
+  faulty.identity.name = "A \"B\" \\ C\nD";
+  faulty.identity.pci_bus = "0000:3b:00.0";
+  faulty.word_errors = 3;
+  ResultRecord untested = Record("1", 1, Verdict::kFailed);
+  untested.device = 1;
+  untested.passes.clear();
+  const std::string text =
+      MetricsText({faulty, untested}, Verdict::kErrors, 1.5);
+  const std::string faulty_labels =
+      "{device=\"0\",model_name=\"A \\\"B\\\" \\\\ C D\","
+      "pci_bus_id=\"0000:3b:00.0\"}";
+  EXPECT_NE(text.find("vramcheck_word_errors" + faulty_labels + " 3\n"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("vramcheck_write_bytes_per_second" + faulty_labels +
+                      " 2147483648\n"),
+            std::string::npos) << text;
+  // No bandwidth without a whole pass, and no UUID label where unknown.
+  EXPECT_EQ(text.find("per_second{device=\"1\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("uuid="), std::string::npos) << text;
+  EXPECT_NE(text.find("vramcheck_device_verdict{device=\"1\",model_name="
+                      "\"Card\",verdict=\"failed\"} 1\n"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("vramcheck_machine_verdict{verdict=\"errors\"} 1\n"),
+            std::string::npos) << text;
+  // The same HELP and TYPE lines whatever the results.
+  const auto headers = [](const std::string& metrics) {
+    std::string lines;
+    for (std::size_t at = 0; (at = metrics.find("# ", at)) != std::string::npos;
+         at = metrics.find('\n', at)) {
+      lines += metrics.substr(at, metrics.find('\n', at) - at) + "\n";
+    }
+    return lines;
+  };
+  EXPECT_EQ(headers(text), headers(MetricsText({}, Verdict::kFailed, 0)));
+}
+
+TEST(HealthTest, ReasonsNameTheCardAndOnlyFaultsDrain) {
+  ResultRecord errors = Record("7", 1, Verdict::kErrors);
+  errors.word_errors = 22;
+  errors.device = 1;
+  errors.gpu = "3";
+  errors.identity.pci_bus = "0000:03:00.0";
+  errors.identity.uuid = std::string(32, 'b');
+  ResultRecord stalled = Record("7", 2, Verdict::kFailed);
+  stalled.device = 2;
+  stalled.identity.uuid = std::string(32, 'c');
+  stalled.message = "stopped responding\nin pass 3" + std::string(100, '.');
+  ResultRecord refused = Record("7", 3, Verdict::kFailed);
+  refused.device.reset();
+  refused.message = "VRAMCHECK_MINUTES is not a number above 0: x";
+  ResultRecord interrupted = Record("7", 4, Verdict::kInterrupted);
+  ResultRecord errors_then_interrupted = Record("7", 5, Verdict::kErrors);
+  errors_then_interrupted.word_errors = 1;
+  struct Case {
+    const ResultRecord& record;
+    std::optional<std::string> reason;
+  };
+  const std::vector<Case> cases = {
+      {errors,
+       "vramcheck: 22 errors on device 1 (GPU 3, PCI 0000:03:00.0)"},
+      {stalled, "vramcheck: device 2 (UUID " + std::string(32, 'c') +
+                    ") failed: stopped responding in pass 3" +
+                    std::string(80 - 28, '.') + "..."},
+      {refused, std::nullopt},
+      {Record("7", 0), std::nullopt},
+      {interrupted, std::nullopt},
+      {errors_then_interrupted, "vramcheck: 1 errors on device 0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DrainReason(c.record), c.reason) << c.record.task;
+  }
+}
+
+TEST(HealthTest, TheNewestRunOfEachCardOfTheHostCounts) {
+  const auto run = [](const char* started, std::uint32_t device,
+                      Verdict verdict, const char* host = "node1") {
+    ResultRecord r = Record(started, device, verdict);
+    r.started = started;
+    r.device = device;
+    r.host = host;
+    r.word_errors = verdict == Verdict::kErrors ? 5 : 0;
+    return r;
+  };
+  struct Case {
+    const char* what;
+    std::vector<ResultRecord> records;
+    int status;
+    std::string reasons;
+  };
+  const std::vector<Case> cases = {
+      {"errors, then clean",
+       {run("2026-12-02", 0, Verdict::kClean),
+        run("2026-12-01", 0, Verdict::kErrors)},
+       0, ""},
+      {"clean, then errors on one card while the other stays as it was",
+       {run("2026-12-01", 0, Verdict::kClean),
+        run("2026-12-01", 1, Verdict::kFailed),
+        run("2026-12-02", 0, Verdict::kErrors)},
+       1,
+       "vramcheck: 5 errors on device 0; vramcheck: device 1 failed: \n"},
+      {"a failure alone", {run("2026-12-01", 1, Verdict::kFailed)}, 2,
+       "vramcheck: device 1 failed: \n"},
+      {"another host's errors", {run("2026-12-01", 0, Verdict::kErrors, "x")},
+       0, ""},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    std::ofstream file(folder.File("r.jsonl"));
+    for (const ResultRecord& r : c.records) file << ToJsonLine(r) << "\n";
+    file.close();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Health({"--host", "node1", folder.path()}), c.status) << c.what;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.reasons) << c.what;
+  }
 }
 
 }  // namespace
