@@ -15,7 +15,11 @@
 #            device 1, device 2 four times slower, device 3's name over two
 #            lines. The sbatch file, submitted by a relative path, runs the
 #            gpu-check beside it. Checks the collected table and the tasks'
-#            exit statuses in Slurm. Ends every daemon it started; exits 77
+#            exit statuses in Slurm, and the hooks: the EpilogSlurmctld hook
+#            leaves the node idle after a clean task and drains it after
+#            the faulty one, with a reason that names its PCI bus; once
+#            resumed, the health check, run as slurmd runs it, drains it
+#            again from the results. Ends every daemon it started; exits 77
 #            where it cannot run.
 # Usage: slurm_job_array_test.sh task|cluster GPU_CHECK SIMGPU_VENDORS_DIR
 #                                FLEET_DIR
@@ -108,6 +112,8 @@ EOF
 node_idle() { [ "$(sinfo -h -o %t 2>/dev/null)" = idle ]; }
 job_done() { [ -z "$(squeue -h -j "$job" 2>/dev/null)" ]; }
 task_exit_code() { scontrol -o show job "${job}_$1" | grep -o 'ExitCode=[0-9:]*'; }
+node_drained() { [[ $(sinfo -h -o %t) == drain ]]; }
+drain_reason() { sinfo -h -R -o %E; }
 
 # Runs the sbatch file as task TASK without a scheduler, with the settings
 # given, into $dir/NAME.out and NAME.err, and its exit status into
@@ -395,7 +401,7 @@ test_task() {
 }
 
 test_cluster() {
-  local row device task
+  local row device task start
   [ "$(id -u)" -eq 0 ] ||
     skip "not root: the test starts slurmd, which must run as root"
   for program in munged slurmctld slurmd sbatch squeue sinfo scontrol; do
@@ -409,17 +415,26 @@ test_cluster() {
   trap 'exit 1' INT TERM
   start_munged
   write_slurm_conf
+  # The hooks' settings; slurmctld runs the epilog hook without any of its
+  # own environment, so that only its settings file can name this cluster.
+  printf '%s\n' "VRAMCHECK_RESULTS='$dir/run/vramcheck-results'" \
+    "SLURM_CONF='$SLURM_CONF'" >"$dir/vramcheck.conf"
+  printf '#!/bin/sh\nVRAMCHECK_CONFIG=%s exec %s\n' "$dir/vramcheck.conf" \
+    "$dir/job/vramcheck-epilog" >"$dir/epilog"
+  chmod +x "$dir/epilog"
+  echo "EpilogSlurmctld=$dir/epilog" >>"$dir/slurm.conf"
   slurmctld -D > "$dir/slurmctld.log" 2>&1 &
   daemons+=($!)
   slurmd -D > "$dir/slurmd.log" 2>&1 &
   daemons+=($!)
   wait_for 60 node_idle
 
-  # The job's folder: the sbatch file with gpu-check beside it, which
-  # neither PATH nor VRAMCHECK_PROGRAM names.
+  # The job's folder: the sbatch file and the Slurm hooks with gpu-check
+  # beside them, which neither PATH nor VRAMCHECK_PROGRAM names.
   mkdir "$dir/job" "$dir/run"
-  cp "$sbatch_file" "$gpu_check" "$dir/job/"
-  unset VRAMCHECK_PROGRAM
+  cp "$sbatch_file" "$fleet/slurm/vramcheck-epilog" \
+    "$fleet/slurm/vramcheck-healthcheck" "$gpu_check" "$dir/job/"
+  unset VRAMCHECK_PROGRAM VRAMCHECK_RESULTS
   ! command -v gpu-check >/dev/null || skip "gpu-check is on PATH"
   collector=("$dir/job/gpu-check" collect)
   lang=C.UTF-8
@@ -434,17 +449,26 @@ test_cluster() {
     SIMGPU_DEVICE2_GLOBAL_MEM_SIZE=0x18000008 \
     SIMGPU_DEVICE3_GLOBAL_MEM_SIZE=0x18000008 \
     SIMGPU_DEVICE1_BIT_FAULTS=0:0x1000:0x00000100 \
+    SIMGPU_DEVICE1_PCI_BUS=0000:3b:00.0 \
     SIMGPU_DEVICE2_SLOWDOWN=4 SIMGPU_DEVICE3_NAME=$'Simulated\nGPU' \
-    POCL_CACHE_DIR=$dir/pocl VRAMCHECK_MINUTES=0.3 \
-    VRAMCHECK_RESULTS=$dir/results
+    POCL_CACHE_DIR=$dir/pocl
+
+  # A clean task leaves the node as it was; the hook runs as the job ends.
+  job=$(VRAMCHECK_MINUTES=0.05 sbatch --parsable --array=0 \
+    --chdir="$dir/run" --output="$dir/slurm-%A_%a.out" \
+    "$dir/job/vramcheck-array.sbatch")
+  wait_for 90 job_done
+  sleep 2
+  node_idle || fail "a clean task left the node $(sinfo -h -o %t): $(drain_reason)"
 
   # Submitted with the job's path relative to the folder it is submitted
   # from, which is not the folder the tasks run in; Slurm runs a copy.
-  job=$(cd "$dir" && sbatch --parsable --array=0-3 --chdir="$dir/run" \
-    --output="$dir/slurm-%A_%a.out" job/vramcheck-array.sbatch)
+  job=$(cd "$dir" && VRAMCHECK_MINUTES=0.3 sbatch --parsable --array=0-3 \
+    --chdir="$dir/run" --output="$dir/slurm-%A_%a.out" \
+    job/vramcheck-array.sbatch)
   wait_for 150 job_done
   # Siblings of equal speed differ by a tenth or two on a busy machine.
-  expect_collected 1 --slow-below 60 "$dir/results"
+  expect_collected 1 --slow-below 60 "$dir/run/vramcheck-results/${job}_"*
   # Task and device, Total Error, Verdict and Speed of each row.
   row=" +%s +[^ ]+ +%s +- +Simulated GPU +2/3 +[0-9.]+ +[0-9.]+ +[0-9.]+ +%s +%s +%s\$"
   for device in "0 0 0 clean ok" "1 1 [1-9][0-9]* errors ok" \
@@ -457,6 +481,20 @@ test_cluster() {
     [ "$(task_exit_code "$task")" = "ExitCode=$((task == 1)):0" ] ||
       fail "task $task: $(task_exit_code "$task")"
   done
+  local reason="vramcheck: [1-9][0-9]* errors on device 1 \(PCI 0000:3b:00.0\)"
+  wait_for 10 node_drained
+  sinfo -R
+  [[ $(drain_reason) =~ ^$reason$ ]] || fail "drained for '$(drain_reason)'"
+
+  # The health check, with what slurmd gives it, drains the node again.
+  scontrol update NodeName="$(hostname -s)" State=RESUME
+  wait_for 10 node_idle
+  start=$SECONDS
+  env -i SLURMD_NODENAME="$(hostname -s)" VRAMCHECK_CONFIG="$dir/vramcheck.conf" \
+    "$dir/job/vramcheck-healthcheck" || fail "the health check failed"
+  echo "the health check took $((SECONDS - start)) s"
+  node_drained && [[ $(drain_reason) =~ ^$reason$ ]] ||
+    fail "the health check left the node $(sinfo -h -o %t): $(drain_reason)"
 }
 
 case $part in

@@ -1,6 +1,6 @@
 # Installs the build into an empty folder and checks that exactly the
 # programs, their manual pages, the benchmark that gpu-check runs, the job
-# array's sbatch file, the README and the licence arrive.
+# array's sbatch file and Slurm hooks, the README and the licence arrive.
 # Arguments: -DBUILD=<build folder> -DPREFIX=<staging folder>
 # -DWITH_GPU_CHECK=<ON where the build installs gpu-check and the benchmark>.
 file(REMOVE_RECURSE ${PREFIX})
@@ -20,6 +20,8 @@ set(expected
 if(WITH_GPU_CHECK)
   list(APPEND expected
     bin/gpu-check
+    libexec/vramcheck/vramcheck-epilog
+    libexec/vramcheck/vramcheck-healthcheck
     libexec/vramcheck/vramcheck_bench
     share/man/man1/gpu-check.1.gz
     share/vramcheck/vramcheck-array.sbatch)

@@ -145,14 +145,15 @@ RunsToFirstStatusLine() {
 
 # The unpacked folder of the archive for ARCH, after checking that it holds
 # exactly the programs, their manual pages, the benchmark, the job array's
-# sbatch file, the README and the licence.
+# sbatch file and Slurm hooks, the README and the licence.
 Unpack() {
   local archive=("$dist"/vramcheck-*-linux-"$1".tar.gz) top
   top=$(basename "${archive[0]}" .tar.gz)
   tar -xzf "${archive[0]}" -C "$work"
   diff <(cd "$work" && find "./$top" -type f | sort) \
     <(printf "./$top/%s\n" LICENSE README.md gpu-check gpu-check.1 \
-      vramcheck vramcheck-array.sbatch vramcheck.1 vramcheck_bench) >&2 ||
+      vramcheck vramcheck-array.sbatch vramcheck-epilog vramcheck-healthcheck \
+      vramcheck.1 vramcheck_bench) >&2 ||
     return 1
   echo "$work/$top"
 }
