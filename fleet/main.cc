@@ -4,7 +4,7 @@
 //
 //   gpu-check OUTDIR
 //   gpu-check task
-//   gpu-check collect [--slow-below PERCENT] RESULT...
+//   gpu-check collect [--slow-below PERCENT] [--html FILE] RESULT...
 
 #include <cstdio>
 #include <exception>
@@ -21,7 +21,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: gpu-check OUTDIR\n"
     "       gpu-check task\n"
-    "       gpu-check collect [--slow-below PERCENT] RESULT...\n";
+    "       gpu-check collect [--slow-below PERCENT] [--html FILE] "
+    "RESULT...\n";
 
 int Run(const std::vector<std::string>& args) {
   using namespace vramcheck::fleet;
