@@ -126,19 +126,27 @@ double RunSeconds(const ResultRecord& r) {
   return seconds;
 }
 
+// Seconds up to the longest run; GiB/s up to the highest pass, or to half
+// as much again as the highest median where a pass went above that, so
+// that one outlier flattens no run (passes above the scale are drawn at
+// its top); wrong words up to the most of any pass.
 Scale RunScale(const std::vector<ResultRecord>& records) {
   double seconds = 0;
-  double gibs = 0;
+  double highest = 0;
+  double medians = 0;
   Scale scale;
   for (const ResultRecord& r : records) {
     seconds = std::max(seconds, RunSeconds(r));
+    if (const auto bandwidth = Bandwidth(r)) {
+      medians = std::max({medians, bandwidth->first, bandwidth->second});
+    }
     for (const PassFigures& pass : r.passes) {
-      gibs = std::max({gibs, pass.write_gibs, pass.read_gibs});
+      highest = std::max({highest, pass.write_gibs, pass.read_gibs});
       scale.errors = std::max(scale.errors, pass.word_errors);
     }
   }
   scale.seconds = NiceTop(seconds);
-  scale.gibs = NiceTop(gibs);
+  scale.gibs = NiceTop(std::min(highest, 1.5 * medians));
   return scale;
 }
 
@@ -379,14 +387,12 @@ std::string RunText(const ResultRecord& r) {
   return html;
 }
 
-// A GPU as the fleet's chart labels it: host, device and name.
+// A GPU as the fleet's chart names it: host, device and name.
 std::string GpuLabel(const ResultRecord& r) {
-  return Shortened(Printable(fmt::format(
-                       "{} · {} · {}", r.host,
-                       r.device ? "device " + std::to_string(*r.device)
-                                : std::string("task ") + std::to_string(r.task),
-                       r.identity.name)),
-                   kLabelLength);
+  return fmt::format("{} · {} · {}", r.host,
+                     r.device ? "device " + std::to_string(*r.device)
+                              : "task " + std::to_string(r.task),
+                     r.identity.name);
 }
 
 // What makes a GPU stand out in the fleet: its verdict unless clean, and
@@ -446,7 +452,8 @@ std::string FleetChart(const std::vector<ResultRecord>& records,
     }
     svg += fmt::format(
         "<text class=\"label\" x=\"{}\" y=\"{}\" text-anchor=\"end\">{}</text>",
-        At(kBarsLeft - 6), At(row + 10.5), HtmlText(GpuLabel(r)));
+        At(kBarsLeft - 6), At(row + 10.5),
+        HtmlText(Shortened(GpuLabel(r), kLabelLength)));
     if (bandwidth) {
       svg += fmt::format(
           "<rect x=\"{0}\" y=\"{1}\" width=\"{2}\" height=\"5\" fill=\"{3}\"/>"
