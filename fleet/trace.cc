@@ -14,13 +14,24 @@ namespace {
 constexpr const char* kBlocks[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
 constexpr char kAscii[] = "_.:-=+*#";
 
-double Highest(const std::vector<ResultRecord>& records,
-               double PassFigures::*figure) {
-  double top = 0;
+// The top of the traces' scale of `figure`: the highest pass, or half as
+// much again as the highest median where a pass went above that, so that
+// one outlier flattens no trace.
+double Top(const std::vector<ResultRecord>& records,
+           double PassFigures::*figure) {
+  double highest = 0;
+  double median = 0;
   for (const ResultRecord& r : records) {
-    for (const PassFigures& pass : r.passes) top = std::max(top, pass.*figure);
+    for (const PassFigures& pass : r.passes) {
+      highest = std::max(highest, pass.*figure);
+    }
+    if (const auto bandwidth = Bandwidth(r)) {
+      median = std::max(median, figure == &PassFigures::write_gibs
+                                    ? bandwidth->first
+                                    : bandwidth->second);
+    }
   }
-  return top;
+  return std::min(highest, 1.5 * median);
 }
 
 }  // namespace
@@ -75,8 +86,8 @@ std::string Trace(const std::vector<PassFigures>& passes,
 }
 
 std::string TraceLines(const std::vector<ResultRecord>& records, bool utf8) {
-  const double write = Highest(records, &PassFigures::write_gibs);
-  const double read = Highest(records, &PassFigures::read_gibs);
+  const double write = Top(records, &PassFigures::write_gibs);
+  const double read = Top(records, &PassFigures::read_gibs);
   std::string lines = fmt::format(
       "trace: bandwidth over each device's run, each character the slowest "
       "pass of its share, on one scale: write up to {:.2f} GiB/s, read up "

@@ -24,9 +24,11 @@ bool LocaleIsUtf8();
 std::string Trace(const std::vector<PassFigures>& passes,
                   double PassFigures::*figure, double top, bool utf8);
 
-// The summary's lines on the traces of `records`: one on the scale, the
-// highest write and the highest read figure of them all, then "trace:
-// device N write TRACE read TRACE" a record ("-" without a pass).
+// The summary's lines on the traces of `records`: one on the scales, of
+// write and of read, each up to the highest pass of them all, or to half
+// as much again as the highest median where a pass went above that (such
+// a pass is drawn at the top); then "trace: device N write TRACE read
+// TRACE" a record ("-" without a pass).
 std::string TraceLines(const std::vector<ResultRecord>& records, bool utf8);
 
 }  // namespace vramcheck::fleet
