@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "output.h"
+#include "report.h"
 #include "settings.h"
 #include "table.h"
 
@@ -184,19 +185,32 @@ std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
 
 int Collect(const std::vector<std::string>& args) {
   int percent = 80;
+  std::string html;
   std::size_t first = 0;
-  if (!args.empty() && args[0] == "--slow-below") {
-    const auto parsed =
-        args.size() > 1 ? ParseWhole(args[1], 1, 100) : std::nullopt;
-    if (!parsed) {
-      Complain("--slow-below takes a percentage from 1 to 100");
-      return 2;
+  for (; first < args.size(); first += 2) {
+    if (args[first] == "--slow-below") {
+      const auto parsed = first + 1 < args.size()
+                              ? ParseWhole(args[first + 1], 1, 100)
+                              : std::nullopt;
+      if (!parsed) {
+        Complain("--slow-below takes a percentage from 1 to 100");
+        return 2;
+      }
+      percent = static_cast<int>(*parsed);
+    } else if (args[first] == "--html") {
+      if (first + 1 >= args.size() || args[first + 1].empty()) {
+        Complain("--html takes the file to write the page into");
+        return 2;
+      }
+      html = args[first + 1];
+    } else {
+      break;
     }
-    percent = static_cast<int>(*parsed);
-    first = 2;
   }
   if (first >= args.size()) {
-    Complain("usage: gpu-check collect [--slow-below PERCENT] RESULT...");
+    Complain(
+        "usage: gpu-check collect [--slow-below PERCENT] [--html FILE] "
+        "RESULT...");
     return 2;
   }
   std::vector<std::string> problems;
@@ -216,6 +230,16 @@ int Collect(const std::vector<std::string>& args) {
   if (!Say(MakeTable(collection.records, speeds, percent))) {
     Complain("cannot write to standard output");
     return 2;
+  }
+  if (!html.empty()) {
+    std::ofstream page(html);
+    page << FleetPage(collection.records, speeds, percent,
+                      collection.problems);
+    page.close();
+    if (!page) {
+      Complain("cannot write " + html);
+      return 2;
+    }
   }
   const Verdict worst = WorstVerdict(collection.records);
   if (worst == Verdict::kErrors) return 1;

@@ -40,9 +40,11 @@ std::vector<std::string> MissingTasks(const std::string& job,
                                       const TaskArray& array,
                                       const std::set<std::uint64_t>& present);
 
-// `gpu-check collect [--slow-below PERCENT] RESULT...`: the table of the
-// results in files and folders of them, the problems on standard error,
-// and the exit status: 1 errors, 2 a failure or a problem, 3 slow, 0.
+// `gpu-check collect [--slow-below PERCENT] [--html FILE] RESULT...`: the
+// table of the results in files and folders of them (and with --html their
+// page in FILE), the problems on standard error, and the exit status: 1
+// errors, 2 a failure or a problem (a page it cannot write among them), 3
+// slow, 0.
 int Collect(const std::vector<std::string>& args);
 
 }  // namespace vramcheck::fleet

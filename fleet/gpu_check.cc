@@ -12,10 +12,12 @@
 #include "drivers.h"
 #include "metrics.h"
 #include "output.h"
+#include "report.h"
 #include "result_file.h"
 #include "settings.h"
 #include "subprocess.h"
 #include "table.h"
+#include "trace.h"
 
 namespace vramcheck::fleet {
 namespace {
@@ -349,13 +351,20 @@ int GpuCheck::Finish() {
             : device.bench_failure);
   }
   const std::vector<Speed> speeds = CompareSpeeds(records, kSlowPercent);
-  summary += "\n" + MakeTable(records, speeds, kSlowPercent) + "\n";
+  summary += "\n" + MakeTable(records, speeds, kSlowPercent) + "\n" +
+             TraceLines(records, LocaleIsUtf8()) + "\n";
   Verdict worst = WorstVerdict(records);
   {
     std::ofstream file(out_ + "/summary.txt");
     file << summary << "verdict: " << VerdictName(worst) << "\n";
     file.close();
     if (!file) problems += "gpu-check: cannot write " + out_ + "/summary.txt\n";
+  }
+  {
+    std::ofstream file(out_ + "/report.html");
+    file << MachinePage(records, speeds, kSlowPercent);
+    file.close();
+    if (!file) problems += "gpu-check: cannot write " + out_ + "/report.html\n";
   }
   if (!problems.empty() && worst == Verdict::kClean) worst = Verdict::kFailed;
   if (!WriteMetrics(records, worst) && worst == Verdict::kClean) {

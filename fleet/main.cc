@@ -5,7 +5,7 @@
 //
 //   gpu-check OUTDIR
 //   gpu-check task
-//   gpu-check collect [--slow-below PERCENT] RESULT...
+//   gpu-check collect [--slow-below PERCENT] [--html FILE] RESULT...
 //   gpu-check health [--host HOST] RESULT...
 
 #include <cstdio>
@@ -24,7 +24,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: gpu-check OUTDIR\n"
     "       gpu-check task\n"
-    "       gpu-check collect [--slow-below PERCENT] RESULT...\n"
+    "       gpu-check collect [--slow-below PERCENT] [--html FILE] "
+    "RESULT...\n"
     "       gpu-check health [--host HOST] RESULT...\n";
 
 int Run(const std::vector<std::string>& args) {

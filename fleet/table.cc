@@ -16,6 +16,8 @@ std::size_t Utf8Length(const std::string& text) {
       }));
 }
 
+}  // namespace
+
 std::string_view SpeedName(Speed speed) {
   switch (speed) {
     case Speed::kOk: return "ok";
@@ -24,8 +26,6 @@ std::string_view SpeedName(Speed speed) {
   }
   return "-";
 }
-
-}  // namespace
 
 std::vector<Speed> CompareSpeeds(const std::vector<ResultRecord>& records,
                                  int percent) {

@@ -2,6 +2,7 @@
 #define VRAMCHECK_FLEET_TABLE_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "record.h"
@@ -9,6 +10,9 @@
 namespace vramcheck::fleet {
 
 enum class Speed { kUnknown, kOk, kSlow };
+
+// "ok", "slow", or "-" for unknown.
+std::string_view SpeedName(Speed speed);
 
 // Each record's speed beside its siblings (the same job, name and block
 // limit): slow where its write or read bandwidth is below `percent` % of

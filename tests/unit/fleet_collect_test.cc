@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <locale>
 #include <set>
@@ -18,7 +19,9 @@
 #include "health.h"
 #include "metrics.h"
 #include "record.h"
+#include "report.h"
 #include "temp_folder.h"
+#include "trace.h"
 
 namespace vramcheck::fleet {
 namespace {
@@ -409,6 +412,94 @@ TEST(HealthTest, TheNewestRunOfEachCardOfTheHostCounts) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(Health({"--host", "node1", folder.path()}), c.status) << c.what;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.reasons) << c.what;
+  }
+}
+
+TEST(ReportTest, NamesFromDriversAndHostsAreTextNeverMarkup) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain 1.0", "plain 1.0"},
+      {"<b>&amp;</b>", "&lt;b&gt;&amp;amp;&lt;/b&gt;"},
+      {"\"q\" 'a'", "&quot;q&quot; &#39;a&#39;"},
+      {"a\x01\t\n\x1b[1m\x7fz", "a    [1m z"},
+      {"Ger\xc3\xa4t", "Ger\xc3\xa4t"},
+  };
+  for (const auto& [text, html] : cases) EXPECT_EQ(HtmlText(text), html);
+  const std::string name = "<script>x</script>\x1b";
+  ResultRecord faulty = Record("1", 0, Verdict::kErrors);
+  faulty.host = "<i>node</i>";
+  faulty.identity.name = name;
+  faulty.passes[1].word_errors = 3;
+  faulty.error_blocks = {{2, 5, 3, 3}};
+  faulty.message = "then <interrupted> by SIGTERM";
+  ResultRecord stopped = Record("1", 1, Verdict::kFailed);
+  stopped.passes.clear();
+  stopped.message = "device 1 stopped responding after 4 s in pass 1, block 0";
+  const std::vector<ResultRecord> records = {faulty, stopped};
+  const std::vector<Speed> speeds = {Speed::kUnknown, Speed::kUnknown};
+  for (const std::string& page :
+       {MachinePage(records, speeds, 80),
+        FleetPage(records, speeds, 80, {"job <1>: task 2 left no row"})}) {
+    for (const char* markup : {"<script", "<i>", "<interrupted", "<1>"}) {
+      EXPECT_EQ(page.find(markup), std::string::npos) << markup;
+    }
+    EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt; "), std::string::npos);
+    EXPECT_EQ(page.find_first_of("\x01\x1b\x7f"), std::string::npos);
+  }
+  // The faulty pass and block are marked; the stopped run ends at its start.
+  const std::string page = MachinePage(records, speeds, 80);
+  EXPECT_NE(page.find("pass 2, block 5: 3 wrong words"), std::string::npos);
+  EXPECT_NE(page.find("no whole pass"), std::string::npos);
+  EXPECT_NE(page.find("end: failed"), std::string::npos);
+  EXPECT_NE(page.find("stopped responding after 4 s"), std::string::npos);
+}
+
+TEST(TraceTest, SharesOfTheRunsSecondsOnOneScale) {
+  const auto passes = [](std::vector<std::pair<double, double>> figures) {
+    std::vector<PassFigures> list;
+    for (const auto& [seconds, gibs] : figures) {
+      list.push_back({seconds, gibs, gibs / 2, 0, 0});
+    }
+    return list;
+  };
+  const auto write = &PassFigures::write_gibs;
+  EXPECT_EQ(Trace(passes({{1, 1}, {1, 2}, {1, 4}, {1, 8}}), write, 8, true),
+            "▂▃▅█");
+  EXPECT_EQ(Trace(passes({{1, 1}, {1, 2}, {1, 4}, {1, 8}}), write, 8, false),
+            ".:=#");
+  // Two shares of 2 s: the second holds the end of the long pass and the
+  // slow one, and shows the slow one.
+  EXPECT_EQ(Trace(passes({{3, 8}, {1, 0}}), write, 8, true), "█▁");
+  EXPECT_EQ(Trace(passes({{0, 8}, {0, 4}}), write, 8, false), "#=");
+  EXPECT_EQ(Trace(passes({{1, 8}}), write, 0, false), "_");
+  EXPECT_EQ(Trace({}, write, 8, true), "");
+  EXPECT_EQ(Trace(std::vector<PassFigures>(500, {1, 3, 3, 0, 0}), write, 3,
+                  false),
+            std::string(kTraceWidth, '#'));
+  ResultRecord fast = Record("1", 0, Verdict::kClean, 8);
+  fast.passes = passes({{1, 8}, {1, 8}});
+  ResultRecord slow = fast;
+  slow.device = 1;
+  slow.passes = passes({{1, 2}, {1, 4}});
+  ResultRecord none = fast;
+  none.device = 2;
+  none.passes.clear();
+  EXPECT_EQ(TraceLines({fast, slow, none}, false),
+            "trace: bandwidth over each device's run, each character the "
+            "slowest pass of its share, on one scale: write up to 8.00 GiB/s, "
+            "read up to 4.00 GiB/s\n"
+            "trace: device 0 write ## read ##\n"
+            "trace: device 1 write := read :=\n"
+            "trace: device 2 write - read -\n");
+  const char* saved = std::getenv("LC_ALL");
+  const std::string old = saved != nullptr ? saved : "";
+  setenv("LC_ALL", "C", 1);
+  EXPECT_FALSE(LocaleIsUtf8());
+  setenv("LC_ALL", "C.UTF-8", 1);
+  EXPECT_TRUE(LocaleIsUtf8());
+  if (saved != nullptr) {
+    setenv("LC_ALL", old.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
   }
 }
 
