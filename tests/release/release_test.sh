@@ -20,6 +20,12 @@
 #   gpu_check_root  the x86_64 GPU-check folder passes in a fresh Debian 12
 #                   root that has no OpenCL loader, on the simulated GPU
 #                   installed there as a driver
+#   image           the OCI image's gpu-check, under podman with runc, finds
+#                   the simulated GPU mounted as NVIDIA's container toolkit
+#                   mounts a driver (a libnvidia-opencl.so.1, no .icd file),
+#                   with PoCL for it in a layer of the test's own, and
+#                   names the host that GPU_CHECK_HOST gives; skipped where
+#                   podman cannot run a container
 #   reproducible    scripts/build-release in a clone at another path makes
 #                   the same SHA256SUMS
 # or, needing no release, on the source tree:
@@ -291,6 +297,43 @@ DIALOGUE
       ! grep -v '^/opt/gpu-check-linux-x86_64/' "$work/loaders"
     cat "$work/out.txt"
     [[ $(<"$work/status") == 0 ]]
+    ;;
+  image)
+    for program in podman runc umoci; do
+      command -v "$program" >/dev/null ||
+        Skip "$program is not installed (packages podman, runc, umoci)"
+    done
+    images=("$dist"/vramcheck-*-gpu-check-image-x86_64.tar)
+    [[ ${#images[@]} -eq 1 ]] || { echo "not one image in $dist"; exit 1; }
+    simgpu=$(<"$vendors/simgpu.icd")
+    { AtMost "$simgpu" GLIBC 2.36 && AtMost "$simgpu" GLIBCXX 3.4.30; } ||
+      Skip "the simulated GPU needs a newer glibc or libstdc++ than Debian 12's"
+    # A storage of the test's own, gone with it.
+    podman=(podman --root "$work/storage" --runroot "$work/run"
+      --storage-driver vfs --cgroup-manager=cgroupfs --runtime runc)
+    run=(run --rm --network none --ulimit nofile=1024:1024
+      --ulimit nproc=1024:1024)
+    mkdir "$work/oci" "$work/out"
+    tar -xf "${images[0]}" -C "$work/oci"
+    "${podman[@]}" "${run[@]}" "oci:$work/oci:gpu-check" --version \
+      >"$work/version" 2>&1 ||
+      Skip "podman cannot run a container here: $(tail -n 1 "$work/version")"
+    grep -q '^gpu-check [0-9.]*$' "$work/version"
+    "${throwaway_root[@]}" --variant=minbase --include=libpocl2 bookworm \
+      "$work/pocl.tar" "deb $mirror bookworm main"
+    umoci raw add-layer --image "$work/oci:gpu-check" --tag test \
+      "$work/pocl.tar" >/dev/null
+    status=0
+    "${podman[@]}" "${run[@]}" -e GPU_CHECK_HOST=node-7 -e GPU_CHECK_SECONDS=5 \
+      -e SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 \
+      -v "$simgpu:/usr/lib/x86_64-linux-gnu/libnvidia-opencl.so.1:ro" \
+      -v "$work/out:/results" "oci:$work/oci:test" >"$work/check.log" 2>&1 ||
+      status=$?
+    cat "$work/check.log"
+    [[ $status == 0 ]]
+    grep -qx 'drivers: registered /usr/lib/x86_64-linux-gnu/libnvidia-opencl.so.1' \
+      "$work/out/system.txt"
+    grep -q '"host":"node-7"' "$work/out/results/"*.jsonl
     ;;
   reproducible)
     source=$(cd "$(dirname "$0")/../.." && pwd)
