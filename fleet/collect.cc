@@ -178,7 +178,7 @@ std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
                                       std::vector<std::string>& problems) {
   std::vector<ResultRecord> records;
   for (const std::string& file : ResultFiles(args, problems)) {
-    ReadResultFile(file, records, problems);
+    if (!file.ends_with(".part")) ReadResultFile(file, records, problems);
   }
   return records;
 }

@@ -20,10 +20,10 @@ struct Collection {
   std::vector<std::string> problems;
 };
 
-// The records in result files and folders of them (their .jsonl, .tsv
-// and .part files), read without their series; `problems` gets a line for
-// each file that cannot be read, is empty, holds something else or is a
-// task's that did not finish.
+// The records of finished runs in result files and folders of them (their
+// .jsonl and .tsv files; .part files, of runs that did not finish, are
+// left out), read without their series; `problems` gets a line for each
+// file that cannot be read, is empty or holds something else.
 std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
                                       std::vector<std::string>& problems);
 

@@ -413,6 +413,15 @@ TEST(HealthTest, TheNewestRunOfEachCardOfTheHostCounts) {
     EXPECT_EQ(Health({"--host", "node1", folder.path()}), c.status) << c.what;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.reasons) << c.what;
   }
+  // A run that has not finished is no newer evidence.
+  TempFolder folder;
+  std::ofstream(folder.File("old.jsonl"))
+      << ToJsonLine(run("2026-12-01", 0, Verdict::kErrors)) << "\n";
+  std::ofstream(folder.File("new.part"))
+      << ToJsonLine(run("2026-12-02", 0, Verdict::kFailed)) << "\n";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Health({folder.path()}), 1);
+  testing::internal::GetCapturedStdout();
 }
 
 TEST(ReportTest, NamesFromDriversAndHostsAreTextNeverMarkup) {
