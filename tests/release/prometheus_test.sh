@@ -5,7 +5,8 @@
 # one, each writing node_exporter's textfile into a folder of the test's:
 # promtool checks both runs' files, and a node_exporter on 127.0.0.1 serves
 # the textfile with no scrape error, the error gauge non-zero for the faulty
-# GPU alone, until the clean run replaces it. Exits 77 where promtool,
+# GPU alone, until the clean run replaces it, and a check refused for its
+# settings replaces that with the verdict failed. Exits 77 where promtool,
 # node_exporter or curl is missing.
 #
 #   prometheus_test.sh GPU_CHECK VRAMCHECK_BENCH SIMGPU_VENDORS_DIR
@@ -104,4 +105,13 @@ scrape
    $(sample vramcheck_word_errors 'device="0",model_name="Simulated GPU"') == 0 &&
    $(sample vramcheck_word_errors 'device="1",.*') == none ]] ||
   fail "the clean run's textfile does not replace the earlier one"
+
+# A check that cannot run leaves no earlier verdict standing.
+run refused 2 GPU_CHECK_SECONDS=x
+promtool check metrics <"$tmp/textfiles/vramcheck.prom" ||
+  fail "promtool refuses the refused check's textfile"
+scrape
+[[ $(sample vramcheck_machine_verdict 'verdict="failed"') == 1 &&
+   $(sample vramcheck_word_errors '.*') == none ]] ||
+  fail "a check that could not run does not say failed"
 echo "the metrics pass promtool and node_exporter"
