@@ -314,20 +314,22 @@ DIALOGUE
     run=(run --rm --network none --ulimit nofile=1024:1024
       --ulimit nproc=1024:1024)
     mkdir "$work/oci" "$work/out"
-    tar -xf "${images[0]}" -C "$work/oci"
-    "${podman[@]}" "${run[@]}" "oci:$work/oci:gpu-check" --version \
+    "${podman[@]}" "${run[@]}" "oci-archive:${images[0]}" --version \
       >"$work/version" 2>&1 ||
       Skip "podman cannot run a container here: $(tail -n 1 "$work/version")"
     grep -q '^gpu-check [0-9.]*$' "$work/version"
     "${throwaway_root[@]}" --variant=minbase --include=libpocl2 bookworm \
       "$work/pocl.tar" "deb $mirror bookworm main"
+    tar -xf "${images[0]}" -C "$work/oci"
     umoci raw add-layer --image "$work/oci:gpu-check" --tag test \
       "$work/pocl.tar" >/dev/null
+    tar -cf "$work/test.tar" -C "$work/oci" .
     status=0
     "${podman[@]}" "${run[@]}" -e GPU_CHECK_HOST=node-7 -e GPU_CHECK_SECONDS=5 \
       -e SIMGPU_DEVICE0_GLOBAL_MEM_SIZE=0x18000008 \
       -v "$simgpu:/usr/lib/x86_64-linux-gnu/libnvidia-opencl.so.1:ro" \
-      -v "$work/out:/results" "oci:$work/oci:test" >"$work/check.log" 2>&1 ||
+      -v "$work/out:/results" "oci-archive:$work/test.tar:test" \
+      >"$work/check.log" 2>&1 ||
       status=$?
     cat "$work/check.log"
     [[ $status == 0 ]]
