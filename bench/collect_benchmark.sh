@@ -3,7 +3,8 @@
 # (100000 unless given) of one job array, one file each as the Slurm tasks
 # write them, eight GPUs of a name per host, every 97th with errors and
 # every 89th slow; beside it, in the same run, `cat FILES | sort` over the
-# same files, the least any collector must do.
+# same files, the least any collector must do, and `gpu-check health` on
+# them for one host, as the Slurm health check runs it within its minute.
 #
 #   collect_benchmark.sh GPU_CHECK [RECORDS]
 set -euo pipefail
@@ -56,7 +57,9 @@ sorted=$({ time find . -name '*.jsonl' -print0 | xargs -0 cat |
 collected=$({ time { "$program" collect . >"$work/table" 2>"$work/errors"
   echo $? >"$work/status"; }; } 2>&1)
 status=$(<"$work/status")
+health=$({ time "$program" health --host node00012 . >/dev/null || true; } 2>&1)
 echo "records:           $records"
 echo "cat FILES | sort:  $sorted s"
 echo "gpu-check collect: $collected s (status $status, $(($(wc -l <"$work/table") - 4)) rows)"
 awk -v a="$collected" -v b="$sorted" 'BEGIN { printf "ratio:             %.2f\n", a / b }'
+echo "gpu-check health:  $health s (one host's newest records)"
