@@ -95,7 +95,11 @@ std::string Figure(double value) { return fmt::format("{:.2f}", value); }
 // `value`; 1 for none.
 double NiceTop(double value) {
   if (!(value > 0) || !std::isfinite(value)) return 1;
-  const double power = std::pow(10, std::floor(std::log10(value)));
+  // The power of ten at or below `value`, counted rather than taken from
+  // pow(), whose newer symbol version the release's glibc 2.17 lacks.
+  double power = 1;
+  while (power > value) power /= 10;
+  while (power * 10 <= value) power *= 10;
   for (const double step : {1.0, 2.0, 2.5, 5.0}) {
     if (value <= step * power * (1 + 1e-9)) return step * power;
   }
