@@ -353,7 +353,7 @@ TEST(HealthTest, ReasonsNameTheCardAndOnlyFaultsDrain) {
   ResultRecord errors_then_interrupted = Record("7", 5, Verdict::kErrors);
   errors_then_interrupted.word_errors = 1;
   struct Case {
-    const ResultRecord& record;
+    ResultRecord record;
     std::optional<std::string> reason;
   };
   const std::vector<Case> cases = {
