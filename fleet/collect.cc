@@ -175,10 +175,13 @@ void MergeRecords(std::vector<ResultRecord> records, Collection& out) {
 }
 
 std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
+                                      bool with_unfinished,
                                       std::vector<std::string>& problems) {
   std::vector<ResultRecord> records;
   for (const std::string& file : ResultFiles(args, problems)) {
-    if (!file.ends_with(".part")) ReadResultFile(file, records, problems);
+    if (with_unfinished || !file.ends_with(".part")) {
+      ReadResultFile(file, records, problems);
+    }
   }
   return records;
 }
@@ -214,12 +217,9 @@ int Collect(const std::vector<std::string>& args) {
     return 2;
   }
   std::vector<std::string> problems;
-  std::vector<ResultRecord> records;
-  for (const std::string& file : ResultFiles(
-           {args.begin() + static_cast<std::ptrdiff_t>(first), args.end()},
-           problems)) {
-    ReadResultFile(file, records, problems);
-  }
+  std::vector<ResultRecord> records = ReadResults(
+      {args.begin() + static_cast<std::ptrdiff_t>(first), args.end()},
+      /*with_unfinished=*/true, problems);
   if (records.empty() && problems.empty()) problems.push_back("no result rows");
   Collection collection;
   collection.problems = std::move(problems);
@@ -231,15 +231,11 @@ int Collect(const std::vector<std::string>& args) {
     Complain("cannot write to standard output");
     return 2;
   }
-  if (!html.empty()) {
-    std::ofstream page(html);
-    page << FleetPage(collection.records, speeds, percent,
-                      collection.problems);
-    page.close();
-    if (!page) {
-      Complain("cannot write " + html);
-      return 2;
-    }
+  if (!html.empty() &&
+      WriteWhole(html, FleetPage(collection.records, speeds, percent,
+                                 collection.problems)) != 0) {
+    Complain("cannot write " + html);
+    return 2;
   }
   const Verdict worst = WorstVerdict(collection.records);
   if (worst == Verdict::kErrors) return 1;

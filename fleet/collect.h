@@ -20,11 +20,12 @@ struct Collection {
   std::vector<std::string> problems;
 };
 
-// The records of finished runs in result files and folders of them (their
-// .jsonl and .tsv files; .part files, of runs that did not finish, are
-// left out), read without their series; `problems` gets a line for each
-// file that cannot be read, is empty or holds something else.
+// The records in result files and folders of them (their .jsonl and .tsv
+// files, and with `with_unfinished` the .part files of runs that did not
+// finish), read without their series; `problems` gets a line for each file
+// that cannot be read, is empty, holds something else or did not finish.
 std::vector<ResultRecord> ReadResults(const std::vector<std::string>& args,
+                                      bool with_unfinished,
                                       std::vector<std::string>& problems);
 
 // Merges the records of many files: a task that ran again (its restart

@@ -1,6 +1,7 @@
 #include "gpu_check.h"
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -100,9 +101,8 @@ bool GpuCheck::WriteMetrics(const std::vector<ResultRecord>& records,
   if (!textfile_dir_.empty()) paths.push_back(textfile_dir_ + "/vramcheck.prom");
   bool written = true;
   for (const std::string& path : paths) {
-    std::string error;
-    if (!WriteWhole(path, text, error)) {
-      Complain(error);
+    if (const int error = WriteWhole(path, text)) {
+      Complain(fmt::format("cannot write {}: {}", path, std::strerror(error)));
       written = false;
     }
   }
@@ -354,17 +354,14 @@ int GpuCheck::Finish() {
   summary += "\n" + MakeTable(records, speeds, kSlowPercent) + "\n" +
              TraceLines(records, LocaleIsUtf8()) + "\n";
   Verdict worst = WorstVerdict(records);
-  {
-    std::ofstream file(out_ + "/summary.txt");
-    file << summary << "verdict: " << VerdictName(worst) << "\n";
-    file.close();
-    if (!file) problems += "gpu-check: cannot write " + out_ + "/summary.txt\n";
-  }
-  {
-    std::ofstream file(out_ + "/report.html");
-    file << MachinePage(records, speeds, kSlowPercent);
-    file.close();
-    if (!file) problems += "gpu-check: cannot write " + out_ + "/report.html\n";
+  const std::string verdict_line =
+      fmt::format("verdict: {}\n", VerdictName(worst));
+  for (const auto& [name, text] :
+       {std::pair{"summary.txt", summary + verdict_line},
+        std::pair{"report.html", MachinePage(records, speeds, kSlowPercent)}}) {
+    if (WriteWhole(out_ + "/" + name, text) != 0) {
+      problems += fmt::format("gpu-check: cannot write {}/{}\n", out_, name);
+    }
   }
   if (!problems.empty() && worst == Verdict::kClean) worst = Verdict::kFailed;
   if (!WriteMetrics(records, worst) && worst == Verdict::kClean) {

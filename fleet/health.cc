@@ -89,7 +89,7 @@ int Health(const std::vector<std::string>& args) {
   std::vector<std::string> problems;
   const std::vector<ResultRecord> records = ReadResults(
       {args.begin() + static_cast<std::ptrdiff_t>(first), args.end()},
-      problems);
+      /*with_unfinished=*/false, problems);
   std::vector<std::string> reasons;
   int status = 0;
   for (const ResultRecord& r : NewestPerCard(records, host)) {

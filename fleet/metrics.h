@@ -25,12 +25,6 @@ std::string MetricsText(const std::vector<ResultRecord>& records,
 // bytes made blanks, backslashes and double quotes escaped.
 std::string LabelValue(const std::string& text);
 
-// Writes `text` into `path` so that a reader never sees half of it: into a
-// temporary file in the same folder, readable by every user, then renamed.
-// False with `error` set where it cannot.
-bool WriteWhole(const std::string& path, const std::string& text,
-                std::string& error);
-
 }  // namespace vramcheck::fleet
 
 #endif  // VRAMCHECK_FLEET_METRICS_H_

@@ -1,9 +1,12 @@
 #include "output.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -17,6 +20,33 @@ void Complain(const std::string& line) {
 bool Say(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
          std::fflush(stdout) == 0;
+}
+
+int WriteWhole(const std::string& path, const std::string& text) {
+  const std::size_t slash = path.rfind('/');
+  std::string temporary =
+      slash == std::string::npos
+          ? "." + path + ".XXXXXX"
+          : path.substr(0, slash + 1) + "." + path.substr(slash + 1) +
+                ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  std::size_t written = 0;
+  errno = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  int failure = written == text.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (failure == 0 && fchmod(fd, 0644) != 0) failure = errno;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    failure = errno;
+  }
+  if (failure != 0) unlink(temporary.c_str());
+  return failure;
 }
 
 void DieBy(int signal) {

@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include "trace.h"
+
 namespace vramcheck::fleet {
 namespace {
 
@@ -130,27 +132,21 @@ double RunSeconds(const ResultRecord& r) {
   return seconds;
 }
 
-// Seconds up to the longest run; GiB/s up to the highest pass, or to half
-// as much again as the highest median where a pass went above that, so
-// that one outlier flattens no run (passes above the scale are drawn at
-// its top); wrong words up to the most of any pass.
+// Seconds up to the longest run; GiB/s up to BandwidthTop of write and
+// read together (passes above it are drawn at its top); wrong words up to
+// the most of any pass.
 Scale RunScale(const std::vector<ResultRecord>& records) {
   double seconds = 0;
-  double highest = 0;
-  double medians = 0;
   Scale scale;
   for (const ResultRecord& r : records) {
     seconds = std::max(seconds, RunSeconds(r));
-    if (const auto bandwidth = Bandwidth(r)) {
-      medians = std::max({medians, bandwidth->first, bandwidth->second});
-    }
     for (const PassFigures& pass : r.passes) {
-      highest = std::max({highest, pass.write_gibs, pass.read_gibs});
       scale.errors = std::max(scale.errors, pass.word_errors);
     }
   }
   scale.seconds = NiceTop(seconds);
-  scale.gibs = NiceTop(std::min(highest, 1.5 * medians));
+  scale.gibs = NiceTop(BandwidthTop(
+      records, {&PassFigures::write_gibs, &PassFigures::read_gibs}));
   return scale;
 }
 

@@ -14,27 +14,27 @@ namespace {
 constexpr const char* kBlocks[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
 constexpr char kAscii[] = "_.:-=+*#";
 
-// The top of the traces' scale of `figure`: the highest pass, or half as
-// much again as the highest median where a pass went above that, so that
-// one outlier flattens no trace.
-double Top(const std::vector<ResultRecord>& records,
-           double PassFigures::*figure) {
+}  // namespace
+
+double BandwidthTop(const std::vector<ResultRecord>& records,
+                    std::initializer_list<double PassFigures::*> figures) {
   double highest = 0;
   double median = 0;
   for (const ResultRecord& r : records) {
-    for (const PassFigures& pass : r.passes) {
-      highest = std::max(highest, pass.*figure);
-    }
-    if (const auto bandwidth = Bandwidth(r)) {
-      median = std::max(median, figure == &PassFigures::write_gibs
-                                    ? bandwidth->first
-                                    : bandwidth->second);
+    const auto bandwidth = Bandwidth(r);
+    for (const auto figure : figures) {
+      for (const PassFigures& pass : r.passes) {
+        highest = std::max(highest, pass.*figure);
+      }
+      if (bandwidth) {
+        median = std::max(median, figure == &PassFigures::write_gibs
+                                      ? bandwidth->first
+                                      : bandwidth->second);
+      }
     }
   }
   return std::min(highest, 1.5 * median);
 }
-
-}  // namespace
 
 bool LocaleIsUtf8() {
   const char* current = std::setlocale(LC_CTYPE, nullptr);
@@ -86,8 +86,8 @@ std::string Trace(const std::vector<PassFigures>& passes,
 }
 
 std::string TraceLines(const std::vector<ResultRecord>& records, bool utf8) {
-  const double write = Top(records, &PassFigures::write_gibs);
-  const double read = Top(records, &PassFigures::read_gibs);
+  const double write = BandwidthTop(records, {&PassFigures::write_gibs});
+  const double read = BandwidthTop(records, {&PassFigures::read_gibs});
   std::string lines = fmt::format(
       "trace: bandwidth over each device's run, each character the slowest "
       "pass of its share, on one scale: write up to {:.2f} GiB/s, read up "

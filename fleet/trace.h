@@ -1,6 +1,7 @@
 #ifndef VRAMCHECK_FLEET_TRACE_H_
 #define VRAMCHECK_FLEET_TRACE_H_
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,13 @@ namespace vramcheck::fleet {
 
 // The most characters a trace has.
 constexpr std::size_t kTraceWidth = 48;
+
+// The top of a bandwidth scale in GiB/s that `records`' passes of the
+// `figures` (write, read or both) share: the highest pass, or half as much
+// again as the highest median where a pass went above that, so that one
+// outlier flattens no run.
+double BandwidthTop(const std::vector<ResultRecord>& records,
+                    std::initializer_list<double PassFigures::*> figures);
 
 // True where the environment's LC_ALL, LC_CTYPE or LANG asks for UTF-8
 // characters; the process's own locale stays as it was.
